@@ -1,0 +1,181 @@
+// Everything the rest of chessrec asks of the operating system.
+//
+// The recorder was designed around Win32 calls; this header keeps their shape (a file
+// handle, a thread-wide last error, sharing modes, overlapped reads on a serial line, a
+// console control handler) so that the portable code reads the same on every system.
+// One file per system implements it: platform_posix.cpp here, platform_win32.cpp next.
+// Nothing outside src/platform includes a system header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// ---------------------------------------------------------------------------------------
+// Errors
+
+// A system error code: errno on POSIX, GetLastError() on Windows.
+using ErrorCode = std::uint32_t;
+
+// The error of the last failed call of this layer on the calling thread.
+ErrorCode LastError();
+void SetLastError(ErrorCode code);
+
+// Writes the system's description of code (no line end) into text, always terminated.
+// Answers false, with text empty, when the system has no description for the code.
+bool ErrorText(ErrorCode code, char* text, std::size_t size);
+
+// True when code is what OpenFile reports for a file that another holder keeps open
+// without sharing it (Windows: a sharing violation).
+bool IsSharingViolation(ErrorCode code);
+
+// Shows a failure to the user and returns when it has been shown. On a console system
+// this is one line on standard error, "caption: text", flushed at once.
+void ShowErrorBox(const char* caption, const char* text);
+
+// ---------------------------------------------------------------------------------------
+// Files
+
+struct FileHandle {
+    std::intptr_t value = -1;
+    bool IsValid() const { return value != -1; }
+};
+
+enum Access : unsigned { kRead = 1, kWrite = 2, kReadWrite = 3 };
+
+// Who else may open the file while this handle is open.
+enum class Share { kNone, kRead };
+
+enum class Disposition {
+    kCreateAlways,  // create, or open and truncate (only once this handle holds the file)
+    kOpenExisting,  // fail when the file does not exist
+    kOpenAlways,    // create when absent, keep the contents otherwise
+};
+
+// Opens path. A file opened with Share::kNone, or with write access, cannot be opened
+// again, by this process or another, until it is closed; read-only handles that share
+// reading may coexist. Such an open fails with a sharing violation (IsSharingViolation).
+// Answers an invalid handle on failure, with LastError() set.
+FileHandle OpenFile(const char* path, unsigned access, Share share, Disposition disposition);
+
+// Reads up to size bytes; fewer only at the end of the file. *read gets the count.
+bool ReadFile(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* read);
+
+// Writes all size bytes, or fails; *written gets the count that reached the file.
+bool WriteFile(FileHandle file, const void* data, std::uint32_t size, std::uint32_t* written);
+
+enum class SeekFrom { kBegin, kCurrent, kEnd };
+
+// Moves the file position; *position (when given) gets the new position from the start.
+bool SetFilePointer(FileHandle file, std::int64_t distance, SeekFrom from,
+                    std::uint64_t* position);
+
+// Cuts (or extends) the file at its current position.
+bool SetEndOfFile(FileHandle file);
+
+// Closes a valid handle and marks it invalid. An invalid handle is left alone and answers
+// true. Answers false when the system reports that the close failed (data may be lost).
+bool CloseFile(FileHandle& file);
+
+// Copies from onto to, replacing to when it exists. Any failed step fails the copy.
+bool CopyFile(const char* from, const char* to);
+
+bool DeleteFile(const char* path);
+
+// True when something exists at path (Windows: GetFileAttributesA succeeds).
+bool FileExists(const char* path);
+
+// Test seam: every file call above asks the hook first. A hook that answers non-zero
+// makes the call fail with that error code, before the system is asked. file is the
+// handle the call works on (invalid for calls by path); path is the path for calls by
+// path (OpenFile, CopyFile, DeleteFile, FileExists), else null. The copy loop of
+// CopyFile goes through kRead and kWrite as well.
+enum class FileOp { kOpen, kRead, kWrite, kSeek, kTruncate, kClose, kCopy, kDelete, kStat };
+using FaultHook = ErrorCode (*)(FileOp op, FileHandle file, const char* path, void* context);
+void SetFaultHook(FaultHook hook, void* context);
+
+// ---------------------------------------------------------------------------------------
+// Process
+
+// The executable's full path, always terminated; false when it cannot be found.
+bool ExecutablePath(char* path, std::size_t size);
+
+// Milliseconds from a fixed moment, monotonic, cut to 32 bits (wraps after 2^32 ms).
+std::uint32_t TickCount();
+
+// The console control handler: runs once, on a thread of its own, when the user stops the
+// program (Ctrl-C, Ctrl-Break, the console closed; on POSIX SIGINT, SIGQUIT, SIGTERM and
+// SIGHUP). It is expected to end the process with ExitProcess. Install it before any
+// other thread is started.
+using ControlHandler = void (*)();
+bool InstallControlHandler(ControlHandler handler);
+
+// Ends the process at once with code: standard output and error are flushed, no static
+// destructor runs.
+[[noreturn]] void ExitProcess(int code);
+
+// ---------------------------------------------------------------------------------------
+// Serial line
+
+// Opens a serial device for reading and writing, exclusively, for overlapped I/O.
+FileHandle OpenSerialPort(const char* device);
+
+// The line settings that the recorder sets; every other setting of the port is kept.
+struct LineSettings {
+    std::uint32_t baudRate = 0;
+    std::uint8_t byteSize = 0;
+    std::uint8_t parity = 0;    // 0 none
+    std::uint8_t stopBits = 0;  // 0 one stop bit
+    bool parityCheck = false;
+    std::uint8_t eofChar = 0;
+    std::uint8_t evtChar = 0;
+};
+bool GetCommState(FileHandle port, LineSettings* settings);
+// Applies settings; the line also carries bytes untouched (no character processing).
+bool SetCommState(FileHandle port, const LineSettings& settings);
+
+// Read time-outs as Windows defines them. interval and multiplier 0xFFFFFFFF with a
+// constant below 0xFFFFFFFF: a read returns at once with the bytes there are, else waits
+// for the first byte.
+struct CommTimeouts {
+    std::uint32_t readInterval = 0;
+    std::uint32_t readTotalMultiplier = 0;
+    std::uint32_t readTotalConstant = 0;
+};
+bool GetCommTimeouts(FileHandle port, CommTimeouts* timeouts);
+bool SetCommTimeouts(FileHandle port, const CommTimeouts& timeouts);
+
+// A manual-reset event that a pending overlapped operation signals.
+struct EventHandle {
+    std::intptr_t value = -1;
+    bool IsValid() const { return value != -1; }
+};
+EventHandle CreateEvent();
+bool ResetEvent(EventHandle event);
+void CloseEvent(EventHandle& event);  // closes a valid event and marks it invalid
+
+// Waits, with no time limit, until the event is signalled.
+bool WaitForEvent(EventHandle event);
+
+// The record of one overlapped operation. The system's part is opaque.
+struct Overlapped {
+    EventHandle event;
+    alignas(8) unsigned char system[64] = {};
+};
+
+enum class IoStart { kCompleted, kPending, kFailed };
+
+// Starts a read of at most capacity bytes. kCompleted: *count holds the bytes read.
+// kPending: overlap->event is signalled when bytes are there; GetOverlappedResult then
+// gives them. kFailed: LastError() tells why. *count is set to 0 before anything else.
+IoStart ReadFileOverlapped(FileHandle port, void* buffer, std::uint32_t capacity,
+                           std::uint32_t* count, Overlapped* overlap);
+IoStart WriteFileOverlapped(FileHandle port, const void* data, std::uint32_t size,
+                            std::uint32_t* count, Overlapped* overlap);
+
+// Finishes a pending operation: with wait, until it is done; without, answers false when
+// it is not done yet. *count gets the bytes moved.
+bool GetOverlappedResult(FileHandle port, Overlapped* overlap, std::uint32_t* count, bool wait);
+
+}  // namespace platform
