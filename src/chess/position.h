@@ -27,11 +27,21 @@ constexpr Piece kPawn = 1, kRook = 2, kKnight = 3, kBishop = 4, kQueen = 5, kKin
 using Side = std::uint8_t;
 constexpr Side kWhite = 0, kBlack = 32;
 
-constexpr int FileOf(int square) { return square & 7; }
-constexpr int RankOf(int square) { return square >> 3; }
-constexpr int KindOf(Piece piece) { return piece % 32; }
-constexpr bool IsBlack(Piece piece) { return piece > 32; }
-constexpr Side SideOf(Piece piece) { return IsBlack(piece) ? kBlack : kWhite; }
+constexpr int FileOf(int square) {
+    return square & 7;
+}
+constexpr int RankOf(int square) {
+    return square >> 3;
+}
+constexpr int KindOf(Piece piece) {
+    return piece % 32;
+}
+constexpr bool IsBlack(Piece piece) {
+    return piece > 32;
+}
+constexpr Side SideOf(Piece piece) {
+    return IsBlack(piece) ? kBlack : kWhite;
+}
 
 // Room for WriteFEN's text and its terminator.
 constexpr int kFenBufferSize = 96;
@@ -64,10 +74,10 @@ public:
     Square lastQueryFrom;      // query cache of IsLegal
     Square lastQueryTo;
     std::int32_t lastQueryResult;
-    Side side;                // side to move
-    std::uint8_t glyph;       // numeric annotation of the move that led here, 0 none
+    Side side;                 // side to move
+    std::uint8_t glyph;        // numeric annotation of the move that led here, 0 none
     std::uint16_t moveNumber;  // number of the move that led here, 0 at the start
-    std::int32_t setUp;       // 1 when set from FEN text
+    std::int32_t setUp;        // 1 when set from FEN text
     std::optional<std::string> comment;
     CCoup* lastMove;      // not owned
     CCoup* continuation;  // owned: head of the chain of moves played from here

@@ -1,1 +1,214 @@
 #include "chess/rules.h"
+
+#include <cstdlib>
+
+namespace {
+
+// Does the king of the colour that moved stand attacked once the move f-t is made?
+bool LeavesKingAttacked(CPosition& pos, Square f, Square t) {
+    Side mover = SideOf(pos.board[f]);
+    CPosition* after = new CPosition(&pos, f, t);
+    Square king = FindKing(*after, mover);
+    bool attacked = king != kNoSquare && IsAttacked(*after, king, kBlack - mover);
+    DestroyTemporary(after);
+    return attacked;
+}
+
+// Castling from the king's square e1 (e8 for Black) to g1 or c1: the squares between king
+// and rook empty, the right held, the king not in check and not passing over an attacked
+// square. Answers -1 when the move is no castling move after all (then it is an ordinary
+// king step).
+int CastlingAllowed(const CPosition& pos, Square king, Square t) {
+    Side side = SideOf(pos.board[king]);
+    Side enemy = kBlack - side;
+    int base = king - 4;  // a1 or a8
+    int rights = side == kWhite ? 0 : 2;
+    const auto& b = pos.board;
+    if (t == base + 6 && b[base + 5] == kEmpty && b[base + 6] == kEmpty && pos.castling[rights]) {
+        // a king may not castle out of or through check (into check: the king safety test)
+        return !IsAttacked(pos, king, enemy) && !IsAttacked(pos, base + 5, enemy);
+    }
+    if (t == base + 2 && b[base + 1] == kEmpty && b[base + 2] == kEmpty && b[base + 3] == kEmpty &&
+        pos.castling[rights + 1]) {
+        return !IsAttacked(pos, king, enemy) && !IsAttacked(pos, base + 3, enemy);
+    }
+    return -1;
+}
+
+// Along a rank or a file, with nothing in between.
+int RookReach(const CPosition& pos, Square f, Square t) {
+    if (RankOf(t) == RankOf(f)) {
+        int step = FileOf(t) > FileOf(f) ? 1 : (FileOf(t) < FileOf(f) ? -1 : 0);
+        return IsPathClear(pos, f, step, t);
+    }
+    if (FileOf(t) == FileOf(f)) return IsPathClear(pos, f, RankOf(t) > RankOf(f) ? 8 : -8, t);
+    return 0;
+}
+
+// Along a diagonal, with nothing in between.
+int BishopReach(const CPosition& pos, Square f, Square t) {
+    if (std::abs(FileOf(t) - FileOf(f)) != std::abs(RankOf(t) - RankOf(f))) return 0;
+    int step;
+    if (FileOf(t) > FileOf(f)) {
+        step = RankOf(t) > RankOf(f) ? 9 : -7;
+    } else {
+        step = RankOf(t) > RankOf(f) ? 7 : -9;
+    }
+    return IsPathClear(pos, f, step, t);
+}
+
+}  // namespace
+
+int IsPathClear(const CPosition& pos, int start, int step, int target) {
+    for (int s = start + step; s != target; s += step) {
+        if (s < 0 || s > 63 || step == 0) return 0;
+        if (pos.board[s] != kEmpty) return 0;
+    }
+    return 1;
+}
+
+int CanReach(const CPosition& pos, Square f, Square t) {
+    Piece piece = pos.board[f];
+    int dF = std::abs(FileOf(t) - FileOf(f));
+    int dR = std::abs(RankOf(t) - RankOf(f));
+    switch (KindOf(piece)) {
+        case kPawn: {
+            int ahead = IsBlack(piece) ? -1 : 1;
+            if (dF == 1) return pos.board[t] != kEmpty && RankOf(t) == RankOf(f) + ahead;
+            if (dF != 0 || pos.board[t] != kEmpty) return 0;
+            if (RankOf(t) == RankOf(f) + ahead) return 1;
+            // the double step from the pawn's own rank, over an empty square
+            int home = IsBlack(piece) ? 6 : 1;
+            return RankOf(f) == home && RankOf(t) == home + 2 * ahead &&
+                   pos.board[f + 8 * ahead] == kEmpty;
+        }
+        case kRook:
+            return RookReach(pos, f, t);
+        case kKnight:
+            return (dF == 2 && dR == 1) || (dF == 1 && dR == 2);
+        case kBishop:
+            return BishopReach(pos, f, t);
+        case kQueen:
+            return RookReach(pos, f, t) || BishopReach(pos, f, t);
+        case kKing:
+            return dF <= 1 && dR <= 1;
+        default:
+            return 0;
+    }
+}
+
+bool IsAttacked(const CPosition& pos, Square s, Side side) {
+    for (int square = 0; square < 64; ++square) {
+        Piece piece = pos.board[square];
+        if (piece == kEmpty || SideOf(piece) != side || square == s) continue;
+        if (KindOf(piece) == kPawn) {
+            // a pawn attacks the two squares diagonally one rank ahead, occupied or not
+            int ahead = side == kBlack ? -1 : 1;
+            if (RankOf(s) == RankOf(square) + ahead && std::abs(FileOf(s) - FileOf(square)) == 1)
+                return true;
+        } else if (CanReach(pos, static_cast<Square>(square), s)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+Square FindKing(const CPosition& pos, Side side) {
+    for (int square = 0; square < 64; ++square) {
+        if (pos.board[square] == side + kKing) return static_cast<Square>(square);
+    }
+    return kNoSquare;
+}
+
+int IsLegal(CPosition& pos, Square f, Square t) {
+    pos.lastQueryFrom = f;
+    pos.lastQueryTo = t;
+    int legal = 0;
+    Piece piece = pos.board[f];
+    Piece target = pos.board[t];
+    if (piece == kEmpty) {
+        legal = 0;
+    } else if (target != kEmpty && IsBlack(target) == IsBlack(piece)) {
+        legal = 0;  // a piece never takes one of its own colour
+    } else if (t == pos.enPassant && KindOf(piece) == kPawn) {
+        // en passant: only the diagonal step onto the square passed over can take there,
+        // so a pawn of the other colour stands in for the one that passed
+        pos.board[t] = IsBlack(piece) ? kPawn : kBlack + kPawn;
+        legal = CanReach(pos, f, t);
+        pos.board[t] = target;
+    } else if ((piece == kKing && f == 4) || (piece == kBlack + kKing && f == 60)) {
+        legal = CastlingAllowed(pos, f, t);
+        if (legal < 0) legal = CanReach(pos, f, t);  // an ordinary king step; never two files
+    } else {
+        legal = CanReach(pos, f, t);
+    }
+    // a move may not leave the mover's own king attacked
+    if (legal && LeavesKingAttacked(pos, f, t)) legal = 0;
+    pos.lastQueryResult = legal;
+    return legal;
+}
+
+void ListRivals(CPosition& pos, Square f, Square t, Square squares[64], int* count) {
+    *count = 0;
+    for (int s = 0; s < 64; ++s) {
+        if (s == f || pos.board[s] != pos.board[f]) continue;
+        // a pinned piece is no rival: it could not make the move
+        if (CanReach(pos, static_cast<Square>(s), t) &&
+            !LeavesKingAttacked(pos, static_cast<Square>(s), t)) {
+            squares[(*count)++] = static_cast<Square>(s);
+        }
+    }
+}
+
+CPosition* CPosition::Play(Square from, Square to, CCoup* replaced, std::uint8_t promotion) {
+    if (from > 63 || to > 63) return nullptr;
+    if (from != lastQueryFrom || to != lastQueryTo) IsLegal(*this, from, to);
+    if (lastQueryResult == 0) return nullptr;
+
+    CPosition* after = new CPosition(this, from, to);
+    CCoup* move = after->lastMove;
+
+    // Castling rights go with the king's and the rooks' squares.
+    std::uint8_t* rights = after->castling;
+    if (from == 4) rights[0] = rights[1] = 0;
+    if (from == 7 || to == 7) rights[0] = 0;
+    if (from == 0 || to == 0) rights[1] = 0;
+    if (from == 60) rights[2] = rights[3] = 0;
+    if (from == 63 || to == 63) rights[2] = 0;
+    if (from == 56 || to == 56) rights[3] = 0;
+
+    if (!continuation) {
+        continuation = move;
+    } else if (replaced) {
+        // The new move takes replaced's place in the chain; replaced goes with its line.
+        move->nextAlternative = replaced->nextAlternative;
+        move->previousAlternative = replaced->previousAlternative;
+        if (move->nextAlternative) move->nextAlternative->previousAlternative = move;
+        if (move->previousAlternative) {
+            move->previousAlternative->nextAlternative = move;
+        } else {
+            continuation = move;
+        }
+        replaced->nextAlternative = nullptr;
+        replaced->previousAlternative = nullptr;
+        delete replaced;
+    } else {
+        CCoup* last = continuation;
+        while (last->nextAlternative)
+            last = last->nextAlternative;
+        last->nextAlternative = move;
+        move->previousAlternative = last;
+    }
+
+    Piece piece = board[from];
+    bool lastRank = IsBlack(piece) ? RankOf(to) == 0 : RankOf(to) == 7;
+    if (KindOf(piece) == kPawn && lastRank) {
+        std::uint8_t kind = promotion != 0 ? promotion : kQueen;
+        move->promotion = kind;
+        after->board[to] = static_cast<Piece>(kind + SideOf(piece));
+    }
+
+    Square king = FindKing(*after, after->side);
+    move->check = king != kNoSquare && IsAttacked(*after, king, kBlack - after->side);
+    return after;
+}

@@ -1,0 +1,218 @@
+#include "chess/rules.h"
+
+#include <gtest/gtest.h>
+
+#include "support/chess_helpers.h"
+#include "support/perft.h"
+
+namespace {
+
+bool Legal(const char* fen, const char* from, const char* to) {
+    CPosition pos;
+    EXPECT_EQ(pos.SetFromFEN(fen), 1) << fen;
+    return IsLegal(pos, Sq(from), Sq(to)) == 1;
+}
+
+TEST(Legality, InitialPosition) {
+    CPosition pos;
+    EXPECT_TRUE(IsLegal(pos, Sq("e2"), Sq("e4")));
+    EXPECT_TRUE(IsLegal(pos, Sq("e2"), Sq("e3")));
+    EXPECT_TRUE(IsLegal(pos, Sq("g1"), Sq("f3")));
+    EXPECT_FALSE(IsLegal(pos, Sq("e2"), Sq("e5")));
+    EXPECT_FALSE(IsLegal(pos, Sq("f1"), Sq("c4")));
+    EXPECT_FALSE(IsLegal(pos, Sq("e1"), Sq("g1")));
+    EXPECT_FALSE(IsLegal(pos, Sq("e4"), Sq("e5")));  // empty square
+    EXPECT_FALSE(IsLegal(pos, Sq("a1"), Sq("a2")));  // own piece
+    EXPECT_EQ(pos.lastQueryFrom, Sq("a1"));
+    EXPECT_EQ(pos.lastQueryResult, 0);
+}
+
+TEST(Legality, PawnsBlockedAndCapturing) {
+    const char* blocked = "4k3/8/8/8/8/4n3/4P3/4K3 w - - 0 1";
+    EXPECT_FALSE(Legal(blocked, "e2", "e3"));
+    EXPECT_FALSE(Legal(blocked, "e2", "e4"));
+    EXPECT_FALSE(Legal("4k3/8/8/8/4n3/8/4P3/4K3 w - - 0 1", "e2", "e4"));
+    EXPECT_TRUE(Legal("4k3/8/8/8/8/3n4/4P3/4K3 w - - 0 1", "e2", "d3"));
+    EXPECT_FALSE(Legal("4k3/8/8/8/8/8/4P3/4K3 w - - 0 1", "e2", "d3"));  // nothing to take
+    EXPECT_FALSE(Legal("4k3/8/8/8/8/8/P7/4K3 w - - 0 1", "a2", "h3"));   // no wrap round
+    EXPECT_TRUE(Legal("4k3/4p3/8/8/8/8/8/4K3 b - - 0 1", "e7", "e5"));
+    EXPECT_FALSE(Legal("4k3/8/4p3/8/8/8/8/4K3 b - - 0 1", "e6", "e4"));
+}
+
+TEST(Legality, EnPassantAndItsExpiry) {
+    CPosition start;
+    CPosition* pos = PlayLine(&start, "e2e4 d7d5 e4e5 f7f5");
+    ASSERT_NE(pos, nullptr);
+    EXPECT_EQ(pos->enPassant, 45);
+    CPosition* taken = pos->Play(Sq("e5"), Sq("f6"), nullptr, 0);
+    ASSERT_NE(taken, nullptr);
+    EXPECT_EQ(taken->lastMove->capture, 1);
+    EXPECT_EQ(taken->board[37], kEmpty);
+    EXPECT_EQ(San(*taken->lastMove), "exf6");
+
+    CPosition* later = PlayLine(pos, "g1f3 b8c6");
+    ASSERT_NE(later, nullptr);
+    EXPECT_EQ(later->Play(Sq("e5"), Sq("f6"), nullptr, 0), nullptr);
+
+    // The pawn taken en passant may be all that shielded the king.
+    EXPECT_FALSE(Legal("8/8/8/K2pP2r/8/8/8/7k w - d6 0 1", "e5", "d6"));
+    EXPECT_TRUE(Legal("8/8/8/3pP3/8/8/8/K6k w - d6 0 1", "e5", "d6"));
+}
+
+TEST(Legality, Castling) {
+    const char* open = "r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1";
+    EXPECT_TRUE(Legal(open, "e1", "g1"));
+    EXPECT_TRUE(Legal(open, "e1", "c1"));
+    EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/8/R3K2R w Qkq - 0 1", "e1", "g1"));  // no right
+    EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/8/R3KN1R w KQkq - 0 1", "e1", "g1"));
+    EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/8/RN2K2R w KQkq - 0 1", "e1", "c1"));   // b1 taken
+    EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/4p3/R3K2R w KQkq - 0 1", "e1", "g1"));  // e2 pawn eyes f1
+    EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/6p1/R3K2R w KQkq - 0 1", "e1", "g1"));  // through f1
+    EXPECT_TRUE(Legal(open, "e1", "f1"));
+    EXPECT_FALSE(Legal("r3kr2/8/8/8/8/8/8/R3K2R w KQq - 0 1", "e1", "g1"));   // rook on the f-file
+    EXPECT_FALSE(Legal("r3k1r1/8/8/8/8/8/8/R3K2R w KQq - 0 1", "e1", "g1"));  // into check
+    EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", "e1", "b1"));
+    EXPECT_TRUE(Legal("r3k2r/8/8/8/8/8/8/1R2K2R b KQkq - 0 1", "e8", "c8"));
+    EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/8/3RK2R b KQkq - 0 1", "e8", "c8"));  // d8 attacked
+    EXPECT_TRUE(Legal("r3k2r/8/8/8/8/8/8/1R2K2R b KQkq - 0 1", "e8", "g8"));
+
+    // Rights follow the king's and the rooks' squares.
+    CPosition pos;
+    ASSERT_EQ(pos.SetFromFEN("r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1"), 1);
+    CPosition* back = PlayLine(&pos, "e1e2 e8e7 e2e1 e7e8");
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(Fen(*back), "r3k2r/8/8/8/8/8/8/R3K2R w - - 0 3");
+    EXPECT_EQ(back->Play(Sq("e1"), Sq("g1"), nullptr, 0), nullptr);
+
+    CPosition other;
+    ASSERT_EQ(other.SetFromFEN("r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 0 1"), 1);
+    CPosition* rookTaken = PlayLine(&other, "h8h1");
+    ASSERT_NE(rookTaken, nullptr);
+    EXPECT_EQ(Fen(*rookTaken), "r3k3/8/8/8/8/8/8/R3K2r w Qq - 0 2");
+    EXPECT_EQ(rookTaken->Play(Sq("e1"), Sq("g1"), nullptr, 0), nullptr);
+}
+
+TEST(Legality, KingSafety) {
+    EXPECT_FALSE(Legal("4k3/4r3/8/8/8/8/4B3/4K3 w - - 0 1", "e2", "d3"));  // pinned bishop
+    EXPECT_TRUE(Legal("4k3/4r3/8/8/8/8/4R3/4K3 w - - 0 1", "e2", "e5"));   // along the pin
+    EXPECT_FALSE(Legal("8/8/8/3k4/8/3K4/8/8 w - - 0 1", "d3", "d4"));      // next to the king
+    EXPECT_FALSE(Legal("4k3/8/8/8/8/3p4/8/4K3 w - - 0 1", "e1", "e2"));    // pawn's diagonal
+    EXPECT_TRUE(Legal("4k3/8/8/8/8/3p4/8/4K3 w - - 0 1", "e1", "d2"));     // in front of it
+    EXPECT_TRUE(Legal("4k3/8/8/8/8/8/3p4/4K3 w - - 0 1", "e1", "d2"));     // taking it
+    EXPECT_TRUE(Legal("4k3/8/8/8/8/8/8/r3K3 w - - 0 1", "e1", "e2"));      // out of check
+    EXPECT_FALSE(Legal("4k3/8/8/8/8/8/8/r3K3 w - - 0 1", "e1", "f1"));     // along the rank
+    // No king of the mover's colour: nothing to keep safe.
+    EXPECT_TRUE(Legal("4k3/8/8/8/8/8/8/R7 w - - 0 1", "a1", "a7"));
+}
+
+TEST(Legality, ColourOfThePieceDecidesNotTheSideToMove) {
+    CPosition start;
+    CPosition* pos = PlayLine(&start, "e2e4 d2d4");
+    ASSERT_NE(pos, nullptr);
+    EXPECT_EQ(pos->side, kWhite);                // alternates whatever colour moved
+    EXPECT_EQ(San(*pos->lastMove, 1), "1. d4");  // the piece's colour, not the turn
+}
+
+TEST(Play, UsesTheQueryCache) {
+    CPosition pos;
+    // A cached verdict stands: an illegal move claimed legal by the cache is played.
+    pos.lastQueryFrom = Sq("e2");
+    pos.lastQueryTo = Sq("e6");
+    pos.lastQueryResult = 1;
+    EXPECT_NE(pos.Play(Sq("e2"), Sq("e6"), nullptr, 0), nullptr);
+
+    CPosition other;
+    EXPECT_EQ(other.Play(Sq("e2"), Sq("e5"), nullptr, 0), nullptr);
+    EXPECT_EQ(other.lastQueryTo, Sq("e5"));
+    EXPECT_EQ(other.continuation, nullptr);
+    EXPECT_EQ(other.Play(64, 0, nullptr, 0), nullptr);
+    EXPECT_EQ(other.Play(0, 200, nullptr, 0), nullptr);
+}
+
+TEST(Play, ReplaceOrAppend) {
+    CPosition start;
+    ASSERT_NE(PlayLine(&start, "e2e4 e7e5 g1f3"), nullptr);
+    CCoup* first = start.continuation;
+
+    // Appending leaves the main move in place.
+    CPosition* d4 = start.Play(Sq("d2"), Sq("d4"), nullptr, 0);
+    ASSERT_NE(d4, nullptr);
+    EXPECT_EQ(start.continuation, first);
+    EXPECT_EQ(first->nextAlternative, d4->lastMove);
+    EXPECT_EQ(d4->lastMove->previousAlternative, first);
+
+    // Replacing the head: the new move heads the chain, the alternative stays behind it.
+    CPosition* c4 = start.Play(Sq("c2"), Sq("c4"), start.continuation, 0);
+    ASSERT_NE(c4, nullptr);
+    EXPECT_EQ(start.continuation, c4->lastMove);
+    EXPECT_EQ(c4->lastMove->previousAlternative, nullptr);
+    EXPECT_EQ(c4->lastMove->nextAlternative, d4->lastMove);
+    EXPECT_EQ(d4->lastMove->previousAlternative, c4->lastMove);
+
+    // Replacing a variation keeps the head.
+    CPosition* nf3 = start.Play(Sq("g1"), Sq("f3"), d4->lastMove, 0);
+    ASSERT_NE(nf3, nullptr);
+    EXPECT_EQ(start.continuation->nextAlternative, nf3->lastMove);
+    EXPECT_EQ(nf3->lastMove->nextAlternative, nullptr);
+
+    // Playing the same move again as a replacement gives a fresh position with no line.
+    CPosition* line = PlayLine(c4, "e7e5 g1f3");
+    ASSERT_NE(line, nullptr);
+    CPosition* again = start.Play(Sq("c2"), Sq("c4"), start.continuation, 0);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->continuation, nullptr);
+    EXPECT_EQ(start.continuation, again->lastMove);
+}
+
+TEST(Play, PromotionAndCheck) {
+    CPosition white;
+    ASSERT_EQ(white.SetFromFEN("8/P6k/8/8/8/8/8/K7 w - - 0 1"), 1);
+    CPosition* queen = white.Play(Sq("a7"), Sq("a8"), nullptr, 0);
+    ASSERT_NE(queen, nullptr);
+    EXPECT_EQ(queen->board[Sq("a8")], kQueen);
+    EXPECT_EQ(queen->lastMove->promotion, kQueen);
+    EXPECT_EQ(queen->lastMove->check, 0);
+    CPosition* knight = white.Play(Sq("a7"), Sq("a8"), white.continuation, kKnight);
+    ASSERT_NE(knight, nullptr);
+    EXPECT_EQ(knight->board[Sq("a8")], kKnight);
+    EXPECT_EQ(San(*knight->lastMove), "a8=N");
+
+    CPosition black;
+    ASSERT_EQ(black.SetFromFEN("k7/8/8/8/8/8/p7/7K b - - 0 1"), 1);
+    CPosition* promoted = black.Play(Sq("a2"), Sq("a1"), nullptr, 0);
+    ASSERT_NE(promoted, nullptr);
+    EXPECT_EQ(promoted->board[Sq("a1")], kBlack + kQueen);
+    EXPECT_EQ(promoted->lastMove->check, 1);  // the new queen sees h1 along the rank
+    EXPECT_EQ(San(*promoted->lastMove, 1), "1... a1=Q+");
+
+    CPosition start;
+    CPosition* check = PlayLine(&start, "e2e4 f7f6 d1h5");
+    ASSERT_NE(check, nullptr);
+    EXPECT_EQ(check->lastMove->check, 1);
+    EXPECT_EQ(San(*check->lastMove), "Qh5+");
+}
+
+TEST(Perft, ShallowLevels) {
+    EXPECT_EQ(PerftFrom(kInitial, 1), 20u);
+    EXPECT_EQ(PerftFrom(kInitial, 2), 400u);
+    EXPECT_EQ(PerftFrom(kInitial, 3), 8902u);
+    EXPECT_EQ(PerftFrom(kKiwipete, 1), 48u);
+    EXPECT_EQ(PerftFrom(kKiwipete, 2), 2039u);
+    EXPECT_EQ(PerftFrom(kEndgame, 1), 14u);
+    EXPECT_EQ(PerftFrom(kEndgame, 2), 191u);
+    EXPECT_EQ(PerftFrom(kEndgame, 3), 2812u);
+    EXPECT_EQ(PerftFrom(kPromotions, 1), 6u);
+    EXPECT_EQ(PerftFrom(kPromotions, 2), 264u);
+    EXPECT_EQ(PerftFrom(kTalkchess, 1), 44u);
+    EXPECT_EQ(PerftFrom(kTalkchess, 2), 1486u);
+}
+
+TEST(Perft, DeeperLevels) {
+    EXPECT_EQ(PerftFrom(kInitial, 4), 197281u);
+    EXPECT_EQ(PerftFrom(kKiwipete, 3), 97862u);
+    EXPECT_EQ(PerftFrom(kEndgame, 4), 43238u);
+    EXPECT_EQ(PerftFrom(kPromotions, 3), 9467u);
+    EXPECT_EQ(PerftFrom(kTalkchess, 3), 62379u);
+}
+
+}  // namespace
