@@ -90,6 +90,20 @@ int WaitReady(int fd, short events) {
 
 constexpr short kHungUp = POLLHUP | POLLERR;
 
+// After a read or write answered EAGAIN: waits until fd is ready again. False, with the
+// error in errno, when the wait fails, or when the line had already hung up (hungUp, kept
+// by the caller across tries) and still has nothing: a dead line must not make us spin.
+bool WaitAgain(int fd, short events, bool* hungUp) {
+    if (*hungUp) {
+        errno = EIO;
+        return false;
+    }
+    int ready = WaitReady(fd, events);
+    if (ready < 0) return false;
+    *hungUp = (ready & kHungUp) != 0;
+    return true;
+}
+
 // ---------------------------------------------------------------------------------------
 // Fault hook
 
@@ -241,8 +255,10 @@ void CompleteOverlap(Overlapped* overlap, OverlapState state) {
     SignalEvent(overlap->event);
 }
 
+// A failed operation leaves nothing pending, and nothing that a wait could poll.
 bool FailOverlap(Overlapped* overlap, int error) {
     StoreOverlap(overlap, OverlapState{});
+    ArmEvent(overlap->event, -1, 0);
     return Fail(error);
 }
 
@@ -438,6 +454,7 @@ bool ReadFile(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* 
     auto* bytes = static_cast<unsigned char*>(buffer);
     std::uint32_t total = 0;
     bool ok = true;
+    bool hungUp = false;
     while (total < size) {
         ssize_t n = RetryRead(Fd(file), bytes + total, size - total);
         if (n > 0) {
@@ -446,10 +463,7 @@ bool ReadFile(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* 
             break;
         } else if (errno == EAGAIN && total > 0) {
             break;  // a serial line: the bytes that are there
-        } else if (errno == EAGAIN) {
-            if (WaitReady(Fd(file), POLLIN) < 0) ok = FailErrno();
-            if (!ok) break;
-        } else {
+        } else if (errno != EAGAIN || !WaitAgain(Fd(file), POLLIN, &hungUp)) {
             ok = FailErrno();
             break;
         }
@@ -464,6 +478,7 @@ bool WriteFile(FileHandle file, const void* data, std::uint32_t size, std::uint3
     const auto* bytes = static_cast<const unsigned char*>(data);
     std::uint32_t total = 0;
     bool ok = true;
+    bool hungUp = false;
     while (total < size) {
         ssize_t n = RetryWrite(Fd(file), bytes + total, size - total);
         if (n > 0) {
@@ -471,10 +486,7 @@ bool WriteFile(FileHandle file, const void* data, std::uint32_t size, std::uint3
         } else if (n == 0) {
             ok = Fail(EIO);
             break;
-        } else if (errno == EAGAIN) {
-            if (WaitReady(Fd(file), POLLOUT) < 0) ok = FailErrno();
-            if (!ok) break;
-        } else {
+        } else if (errno != EAGAIN || !WaitAgain(Fd(file), POLLOUT, &hungUp)) {
             ok = FailErrno();
             break;
         }
@@ -525,7 +537,8 @@ bool CopyFile(const char* from, const char* to) {
     if (!target.IsValid()) {
         ErrorCode error = lastError;
         CloseFile(source);
-        return Fail(static_cast<int>(error));
+        lastError = error;
+        return false;
     }
     bool ok = true;
     ErrorCode error = 0;
@@ -884,7 +897,6 @@ IoStart ReadFileOverlapped(FileHandle port, void* buffer, std::uint32_t capacity
     }
     // The end of the line (0: hung up) or an error: failed, so that no caller spins.
     FailOverlap(overlap, n == 0 ? EIO : errno);
-    ArmEvent(overlap->event, -1, 0);
     return IoStart::kFailed;
 }
 
@@ -904,7 +916,6 @@ IoStart WriteFileOverlapped(FileHandle port, const void* data, std::uint32_t siz
         ssize_t n = RetryWrite(state.fd, state.data, size);
         if (n < 0 && errno != EAGAIN) {
             FailOverlap(overlap, errno);
-            ArmEvent(overlap->event, -1, 0);
             return IoStart::kFailed;
         }
         if (n > 0) state.done = static_cast<std::uint32_t>(n);
@@ -951,10 +962,9 @@ bool GetOverlappedResult(FileHandle port, Overlapped* overlap, std::uint32_t* co
             if (count != nullptr && !reading) *count = state.done;
             return Fail(EAGAIN);
         }
-        if (hungUp) return FailOverlap(overlap, EIO);
-        int ready = WaitReady(state.fd, reading ? POLLIN : POLLOUT);
-        if (ready < 0) return FailOverlap(overlap, errno);
-        hungUp = (ready & kHungUp) != 0;
+        if (!WaitAgain(state.fd, reading ? POLLIN : POLLOUT, &hungUp)) {
+            return FailOverlap(overlap, errno);
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <string>
+#include <thread>
 
 #include "platform/platform.h"
 #include "platform/temp_dir.h"
@@ -185,6 +186,36 @@ TEST_F(SerialTest, ReadWaitsForTheBoard) {
     // A read that completed at once is not read again by its completion.
     ASSERT_TRUE(GetOverlappedResult(port, &overlap, &count, false));
     EXPECT_EQ(count, 1u);
+}
+
+// A write larger than the line can take at once is finished by its completion.
+TEST_F(SerialTest, PendingWriteIsFinishedByItsCompletion) {
+    SetRecorderLine();
+    std::string block(256 * 1024, '\0');
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = char(i % 251);
+    EventHandle writeEvent = CreateEvent();
+    Overlapped write;
+    write.event = writeEvent;
+    std::uint32_t count = 0;
+    ASSERT_EQ(WriteFileOverlapped(port, block.data(), block.size(), &count, &write),
+              IoStart::kPending);
+    EXPECT_FALSE(GetOverlappedResult(port, &write, &count, false));
+    EXPECT_EQ(LastError(), ErrorCode(EAGAIN));
+
+    std::string arrived;
+    std::thread board([&] {
+        char buffer[4096];
+        while (arrived.size() < block.size()) {
+            ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n <= 0) break;
+            arrived.append(buffer, n);
+        }
+    });
+    EXPECT_TRUE(GetOverlappedResult(port, &write, &count, true));
+    board.join();
+    EXPECT_EQ(count, block.size());
+    EXPECT_TRUE(arrived == block);
+    CloseEvent(writeEvent);
 }
 
 TEST_F(SerialTest, HungUpLineFailsInsteadOfSpinning) {
