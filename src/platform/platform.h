@@ -56,10 +56,11 @@ enum class Disposition {
 // Opens path. A file opened with Share::kNone, or with write access, cannot be opened
 // again, by this process or another, until it is closed; read-only handles that share
 // reading may coexist. Such an open fails with a sharing violation (IsSharingViolation).
-// Answers an invalid handle on failure, with LastError() set.
+// A folder is not opened. Answers an invalid handle on failure, with LastError() set.
 FileHandle OpenFile(const char* path, unsigned access, Share share, Disposition disposition);
 
-// Reads up to size bytes; fewer only at the end of the file. *read gets the count.
+// Reads up to size bytes; fewer only at the end of the file (on a serial line: when no more
+// bytes are waiting; with none waiting it waits for the first). *read gets the count.
 bool ReadFile(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* read);
 
 // Writes all size bytes, or fails; *written gets the count that reached the file.
@@ -75,10 +76,14 @@ bool SetFilePointer(FileHandle file, std::int64_t distance, SeekFrom from,
 bool SetEndOfFile(FileHandle file);
 
 // Closes a valid handle and marks it invalid. An invalid handle is left alone and answers
-// true. Answers false when the system reports that the close failed (data may be lost).
+// true. Answers false when the system reports that the close failed (data may be lost);
+// the handle is released and invalid all the same, also when the fault hook fails it.
 bool CloseFile(FileHandle& file);
 
-// Copies from onto to, replacing to when it exists. Any failed step fails the copy.
+// Copies from onto to, replacing to when it exists, and flushes to onto the disk. from is
+// opened like a sharing reader and to like an unshared writer, so a copy onto a file that
+// is held open (or onto from itself) fails with a sharing violation before to is touched.
+// Any failed step fails the copy, with that step's error in LastError().
 bool CopyFile(const char* from, const char* to);
 
 bool DeleteFile(const char* path);
@@ -90,7 +95,8 @@ bool FileExists(const char* path);
 // makes the call fail with that error code, before the system is asked. file is the
 // handle the call works on (invalid for calls by path); path is the path for calls by
 // path (OpenFile, CopyFile, DeleteFile, FileExists), else null. The copy loop of
-// CopyFile goes through kRead and kWrite as well.
+// CopyFile goes through kRead and kWrite as well (and its opens and closes through kOpen
+// and kClose). The hook is process-wide.
 enum class FileOp { kOpen, kRead, kWrite, kSeek, kTruncate, kClose, kCopy, kDelete, kStat };
 using FaultHook = ErrorCode (*)(FileOp op, FileHandle file, const char* path, void* context);
 void SetFaultHook(FaultHook hook, void* context);
@@ -146,7 +152,8 @@ struct CommTimeouts {
 bool GetCommTimeouts(FileHandle port, CommTimeouts* timeouts);
 bool SetCommTimeouts(FileHandle port, const CommTimeouts& timeouts);
 
-// A manual-reset event that a pending overlapped operation signals.
+// A manual-reset event that a pending overlapped operation signals. A process has a few
+// (16); CreateEvent answers an invalid handle, with LastError() set, when none is left.
 struct EventHandle {
     std::intptr_t value = -1;
     bool IsValid() const { return value != -1; }
@@ -155,7 +162,9 @@ EventHandle CreateEvent();
 bool ResetEvent(EventHandle event);
 void CloseEvent(EventHandle& event);  // closes a valid event and marks it invalid
 
-// Waits, with no time limit, until the event is signalled.
+// Waits, with no time limit, until the event is signalled: for a pending read, until bytes
+// are there or the line has failed; for a pending write, until the line takes bytes again.
+// Fails at once, rather than waiting for ever, when no pending operation can signal it.
 bool WaitForEvent(EventHandle event);
 
 // The record of one overlapped operation. The system's part is opaque.
@@ -175,7 +184,9 @@ IoStart WriteFileOverlapped(FileHandle port, const void* data, std::uint32_t siz
                             std::uint32_t* count, Overlapped* overlap);
 
 // Finishes a pending operation: with wait, until it is done; without, answers false when
-// it is not done yet. *count gets the bytes moved.
+// it is not done yet (LastError() is then EAGAIN on POSIX). *count gets the bytes moved.
+// Asked again after the operation is done, it gives the same count again. The buffer or
+// data of a pending operation must stay in place until it is done.
 bool GetOverlappedResult(FileHandle port, Overlapped* overlap, std::uint32_t* count, bool wait);
 
 }  // namespace platform

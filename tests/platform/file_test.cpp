@@ -1,0 +1,288 @@
+// Files: sharing, the save's file calls, the copy of a PGN file, and the fault hook.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/temp_dir.h"
+
+using namespace platform;
+
+namespace {
+
+void Put(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string Get(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+int OpenDescriptors() {
+    int count = 0;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (::readdir(dir))
+            ++count;
+        ::closedir(dir);
+    }
+    return count;
+}
+
+// A hook that fails one operation, the nth time it is asked (from 1), with code.
+struct FailNth {
+    FailNth(FileOp op, int nth, ErrorCode code) : op(op), nth(nth), code(code) {}
+    FileOp op;
+    int nth;
+    ErrorCode code;
+    int seen = 0;
+    std::vector<FileOp> ops;
+};
+
+ErrorCode FailNthHook(FileOp op, FileHandle, const char*, void* context) {
+    auto* fail = static_cast<FailNth*>(context);
+    fail->ops.push_back(op);
+    if (op == fail->op && ++fail->seen == fail->nth) return fail->code;
+    return 0;
+}
+
+class FileTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.Ok()); }
+    void TearDown() override { SetFaultHook(nullptr, nullptr); }
+    TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(FileTest, SharingFollowsAccessAndShareMode) {
+    struct Case {
+        unsigned firstAccess;
+        Share firstShare;
+        unsigned secondAccess;
+        Share secondShare;
+        bool coexist;
+    };
+    const Case cases[] = {
+        {kRead, Share::kRead, kRead, Share::kRead, true},
+        {kRead, Share::kRead, kWrite, Share::kNone, false},
+        {kWrite, Share::kRead, kRead, Share::kRead, false},  // the session log's mode
+        {kReadWrite, Share::kNone, kReadWrite, Share::kNone, false},
+        {kRead, Share::kNone, kRead, Share::kRead, false},
+    };
+    std::string path = dir.File("shared.pgn");
+    Put(path, "x");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.firstAccess << "/" << int(c.firstShare) << " then "
+                                        << c.secondAccess << "/" << int(c.secondShare));
+        FileHandle first =
+            OpenFile(path.c_str(), c.firstAccess, c.firstShare, Disposition::kOpenExisting);
+        ASSERT_TRUE(first.IsValid());
+        FileHandle second =
+            OpenFile(path.c_str(), c.secondAccess, c.secondShare, Disposition::kOpenExisting);
+        EXPECT_EQ(second.IsValid(), c.coexist);
+        if (!c.coexist) {
+            EXPECT_TRUE(IsSharingViolation(LastError()));
+        }
+        EXPECT_TRUE(CloseFile(second));
+        EXPECT_TRUE(CloseFile(first));
+        EXPECT_FALSE(first.IsValid());
+        // Once both are closed, nothing is left locked.
+        FileHandle again =
+            OpenFile(path.c_str(), c.secondAccess, c.secondShare, Disposition::kOpenExisting);
+        EXPECT_TRUE(again.IsValid());
+        CloseFile(again);
+    }
+    EXPECT_EQ(Get(path), "x");
+}
+
+TEST_F(FileTest, AnotherProcessIsExcludedByAWriter) {
+    std::string path = dir.File("game.pgn");
+    FileHandle writer = OpenFile(path.c_str(), kWrite, Share::kNone, Disposition::kOpenAlways);
+    ASSERT_TRUE(writer.IsValid());
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        FileHandle reader = OpenFile(path.c_str(), kRead, Share::kRead, Disposition::kOpenExisting);
+        ::_exit(!reader.IsValid() && IsSharingViolation(LastError()) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    CloseFile(writer);
+}
+
+TEST_F(FileTest, CreateAlwaysTruncatesOnlyOnceItHoldsTheFile) {
+    std::string path = dir.File("chess.000.log");
+    Put(path, "earlier session");
+    FileHandle holder = OpenFile(path.c_str(), kWrite, Share::kRead, Disposition::kOpenAlways);
+    ASSERT_TRUE(holder.IsValid());
+
+    FileHandle second = OpenFile(path.c_str(), kWrite, Share::kRead, Disposition::kCreateAlways);
+    EXPECT_FALSE(second.IsValid());
+    EXPECT_TRUE(IsSharingViolation(LastError()));
+    // A reader that takes no lock (tail -f) still sees the contents, untouched.
+    EXPECT_EQ(Get(path), "earlier session");
+
+    ASSERT_TRUE(CloseFile(holder));
+    second = OpenFile(path.c_str(), kWrite, Share::kRead, Disposition::kCreateAlways);
+    ASSERT_TRUE(second.IsValid());
+    CloseFile(second);
+    EXPECT_EQ(Get(path), "");
+}
+
+TEST_F(FileTest, DispositionsAndRefusals) {
+    std::string path = dir.File("new.pgn");
+    EXPECT_FALSE(OpenFile(path.c_str(), kRead, Share::kRead, Disposition::kOpenExisting).IsValid());
+    EXPECT_EQ(LastError(), ErrorCode(ENOENT));
+    EXPECT_FALSE(FileExists(path.c_str()));
+
+    FileHandle file = OpenFile(path.c_str(), kReadWrite, Share::kNone, Disposition::kOpenAlways);
+    ASSERT_TRUE(file.IsValid());
+    EXPECT_TRUE(FileExists(path.c_str()));
+    CloseFile(file);
+
+    Put(path, "kept");
+    file = OpenFile(path.c_str(), kReadWrite, Share::kNone, Disposition::kOpenAlways);
+    CloseFile(file);
+    EXPECT_EQ(Get(path), "kept");
+
+    // A folder is not a file to save into.
+    std::string folder = dir.File("");
+    EXPECT_FALSE(
+        OpenFile(folder.c_str(), kRead, Share::kRead, Disposition::kOpenExisting).IsValid());
+    EXPECT_EQ(LastError(), ErrorCode(EISDIR));
+
+    EXPECT_TRUE(DeleteFile(path.c_str()));
+    EXPECT_FALSE(DeleteFile(path.c_str()));
+    EXPECT_EQ(LastError(), ErrorCode(ENOENT));
+}
+
+// The rewrite of a save: append, seek back, cut at the new end, read to the end.
+TEST_F(FileTest, SeekCutAndShortReadAtTheEnd) {
+    std::string path = dir.File("game.pgn");
+    FileHandle file = OpenFile(path.c_str(), kReadWrite, Share::kNone, Disposition::kCreateAlways);
+    ASSERT_TRUE(file.IsValid());
+    std::uint32_t count = 0;
+    ASSERT_TRUE(WriteFile(file, "1. e4 e5\r\n", 10, &count));
+    EXPECT_EQ(count, 10u);
+    std::uint64_t position = 0;
+    ASSERT_TRUE(SetFilePointer(file, -4, SeekFrom::kCurrent, &position));
+    EXPECT_EQ(position, 6u);
+    ASSERT_TRUE(SetEndOfFile(file));
+    ASSERT_TRUE(SetFilePointer(file, 0, SeekFrom::kEnd, &position));
+    EXPECT_EQ(position, 6u);
+
+    ASSERT_TRUE(SetFilePointer(file, 0, SeekFrom::kBegin, nullptr));
+    char buffer[512];
+    ASSERT_TRUE(ReadFile(file, buffer, sizeof buffer, &count));
+    EXPECT_EQ(std::string(buffer, count), "1. e4 ");
+    ASSERT_TRUE(ReadFile(file, buffer, sizeof buffer, &count));
+    EXPECT_EQ(count, 0u);
+    EXPECT_FALSE(SetFilePointer(file, -1, SeekFrom::kBegin, nullptr));
+    EXPECT_EQ(LastError(), ErrorCode(EINVAL));
+    CloseFile(file);
+}
+
+TEST_F(FileTest, HookFailsTheThirdWriteLikeAFullDisk) {
+    std::string path = dir.File("game.pgn");
+    FileHandle file = OpenFile(path.c_str(), kWrite, Share::kNone, Disposition::kCreateAlways);
+    ASSERT_TRUE(file.IsValid());
+    FailNth fail{FileOp::kWrite, 3, ENOSPC};
+    SetFaultHook(FailNthHook, &fail);
+    std::uint32_t written = 99;
+    EXPECT_TRUE(WriteFile(file, "[Event", 6, &written));
+    EXPECT_TRUE(WriteFile(file, " \"?\"]", 5, &written));
+    EXPECT_FALSE(WriteFile(file, "\r\n", 2, &written));
+    EXPECT_EQ(LastError(), ErrorCode(ENOSPC));
+    EXPECT_EQ(written, 0u);
+    SetFaultHook(nullptr, nullptr);
+    CloseFile(file);
+    EXPECT_EQ(Get(path), "[Event \"?\"]");
+}
+
+TEST_F(FileTest, FailedCloseStillReleasesTheHandle) {
+    std::string path = dir.File("game.pgn");
+    int before = OpenDescriptors();
+    FileHandle file = OpenFile(path.c_str(), kWrite, Share::kNone, Disposition::kCreateAlways);
+    FailNth fail{FileOp::kClose, 1, EIO};
+    SetFaultHook(FailNthHook, &fail);
+    EXPECT_FALSE(CloseFile(file));
+    EXPECT_EQ(LastError(), ErrorCode(EIO));
+    EXPECT_FALSE(file.IsValid());
+    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_TRUE(CloseFile(file));  // an invalid handle is left alone
+}
+
+TEST_F(FileTest, CopyReplacesTheDestinationByteForByte) {
+    std::string source(100003, '\0');
+    for (std::size_t i = 0; i < source.size(); ++i)
+        source[i] = char(i * 7 + i / 251);
+    std::string from = dir.File("chess.000.pgn");
+    std::string to = dir.File("chess.000.pgn.bak");
+    Put(from, source);
+    Put(to, std::string(250000, 'o'));
+    ASSERT_TRUE(CopyFile(from.c_str(), to.c_str()));
+    EXPECT_TRUE(Get(to) == source);
+    EXPECT_TRUE(Get(from) == source);
+
+    Put(from, "");
+    ASSERT_TRUE(CopyFile(from.c_str(), to.c_str()));
+    EXPECT_EQ(Get(to), "");
+}
+
+TEST_F(FileTest, FailedCopiesLeaveFilesAndDescriptorsAlone) {
+    std::string from = dir.File("chess.000.pgn");
+    std::string to = dir.File("chess.000.pgn.bak");
+    int before = OpenDescriptors();
+
+    Put(to, "old backup");
+    EXPECT_FALSE(CopyFile(dir.File("missing.pgn").c_str(), to.c_str()));
+    EXPECT_EQ(LastError(), ErrorCode(ENOENT));
+    EXPECT_EQ(Get(to), "old backup");
+
+    // A copy onto itself must not cut the file before it finds out.
+    Put(from, "1. e4 *\r\n");
+    EXPECT_FALSE(CopyFile(from.c_str(), from.c_str()));
+    EXPECT_TRUE(IsSharingViolation(LastError()));
+    EXPECT_EQ(Get(from), "1. e4 *\r\n");
+
+    // The destination held open by another program.
+    FileHandle holder = OpenFile(to.c_str(), kRead, Share::kRead, Disposition::kOpenExisting);
+    EXPECT_FALSE(CopyFile(from.c_str(), to.c_str()));
+    EXPECT_TRUE(IsSharingViolation(LastError()));
+    CloseFile(holder);
+
+    FailNth write{FileOp::kWrite, 1, ENOSPC};
+    SetFaultHook(FailNthHook, &write);
+    EXPECT_FALSE(CopyFile(from.c_str(), to.c_str()));
+    EXPECT_EQ(LastError(), ErrorCode(ENOSPC));
+    ASSERT_FALSE(write.ops.empty());
+    EXPECT_EQ(write.ops.front(), FileOp::kCopy);
+
+    FailNth read{FileOp::kRead, 1, EIO};
+    SetFaultHook(FailNthHook, &read);
+    EXPECT_FALSE(CopyFile(from.c_str(), to.c_str()));
+    EXPECT_EQ(LastError(), ErrorCode(EIO));
+
+    // The destination's close (its data reaching the disk) fails; the source's then
+    // succeeds and must not hide it.
+    FailNth close{FileOp::kClose, 1, EIO};
+    SetFaultHook(FailNthHook, &close);
+    EXPECT_FALSE(CopyFile(from.c_str(), to.c_str()));
+    EXPECT_EQ(LastError(), ErrorCode(EIO));
+
+    SetFaultHook(nullptr, nullptr);
+    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(Get(from), "1. e4 *\r\n");
+}

@@ -1,0 +1,261 @@
+// The serial line, on a pseudo-terminal: the test holds the master end, where the board
+// would be, and the recorder's calls work on the slave end.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <thread>
+
+#include "platform/platform.h"
+#include "platform/temp_dir.h"
+
+using namespace platform;
+
+namespace {
+
+class SerialTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(::grantpt(master), 0);
+        ASSERT_EQ(::unlockpt(master), 0);
+        char name[128];
+        ASSERT_EQ(::ptsname_r(master, name, sizeof name), 0);
+        device = name;
+        port = OpenSerialPort(device.c_str());
+        ASSERT_TRUE(port.IsValid()) << LastError();
+        overlap.event = CreateEvent();
+        ASSERT_TRUE(overlap.event.IsValid());
+    }
+    void TearDown() override {
+        CloseEvent(overlap.event);
+        CloseFile(port);
+        CloseMaster();
+    }
+    void CloseMaster() {
+        if (master >= 0) ::close(master);
+        master = -1;
+    }
+    void SetRecorderLine() {
+        LineSettings line;
+        line.baudRate = 2400;
+        line.byteSize = 8;
+        line.eofChar = line.evtChar = 0x1A;
+        ASSERT_TRUE(SetCommState(port, line)) << LastError();
+    }
+    void Send(const std::string& bytes) {
+        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
+    // Reads as the capture loop does until want bytes have come.
+    std::string Receive(std::size_t want) {
+        std::string got;
+        unsigned char buffer[256];
+        while (got.size() < want) {
+            std::uint32_t count = 0;
+            IoStart start = ReadFileOverlapped(port, buffer, sizeof buffer, &count, &overlap);
+            if (start == IoStart::kFailed) break;
+            if (start == IoStart::kPending) {
+                if (!WaitForEvent(overlap.event)) break;
+                if (!GetOverlappedResult(port, &overlap, &count, false)) continue;
+            }
+            got.append(reinterpret_cast<char*>(buffer), count);
+        }
+        return got;
+    }
+
+    int master = -1;
+    std::string device;
+    FileHandle port;
+    Overlapped overlap;
+};
+
+}  // namespace
+
+TEST_F(SerialTest, PortIsExclusive) {
+    FileHandle second = OpenSerialPort(device.c_str());
+    EXPECT_FALSE(second.IsValid());
+    EXPECT_TRUE(IsSharingViolation(LastError()));
+    ASSERT_TRUE(CloseFile(port));
+    second = OpenSerialPort(device.c_str());
+    EXPECT_TRUE(second.IsValid());
+    CloseFile(second);
+
+    EXPECT_FALSE(OpenSerialPort("/dev/no-such-port").IsValid());
+    EXPECT_EQ(LastError(), ErrorCode(ENOENT));
+}
+
+TEST_F(SerialTest, RecorderSettingsMakeARawLine) {
+    SetRecorderLine();
+    termios line;
+    ASSERT_EQ(::tcgetattr(static_cast<int>(port.value), &line), 0);
+    EXPECT_EQ(::cfgetispeed(&line), speed_t(B2400));
+    EXPECT_EQ(::cfgetospeed(&line), speed_t(B2400));
+    EXPECT_EQ(line.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_EQ(line.c_cflag & (PARENB | CSTOPB), 0u);
+    EXPECT_EQ(line.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
+    EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(line.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON | IXOFF | INPCK), 0u);
+    EXPECT_EQ(line.c_oflag & OPOST, 0u);
+
+    LineSettings back;
+    ASSERT_TRUE(GetCommState(port, &back));
+    EXPECT_EQ(back.baudRate, 2400u);
+    EXPECT_EQ(back.byteSize, 8);
+    EXPECT_EQ(back.parity, 0);
+    EXPECT_EQ(back.stopBits, 0);
+    EXPECT_FALSE(back.parityCheck);
+    EXPECT_EQ(back.eofChar, 0x1A);
+    EXPECT_EQ(back.evtChar, 0x1A);
+
+    // Settings the line cannot carry are refused and change nothing.
+    LineSettings odd = back;
+    odd.baudRate = 2401;
+    EXPECT_FALSE(SetCommState(port, odd));
+    EXPECT_EQ(LastError(), ErrorCode(EINVAL));
+    odd = back;
+    odd.byteSize = 9;
+    EXPECT_FALSE(SetCommState(port, odd));
+    ASSERT_TRUE(GetCommState(port, &back));
+    EXPECT_EQ(back.baudRate, 2400u);
+    EXPECT_EQ(back.byteSize, 8);
+
+    CommTimeouts timeouts{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFE};
+    ASSERT_TRUE(SetCommTimeouts(port, timeouts));
+    CommTimeouts read;
+    ASSERT_TRUE(GetCommTimeouts(port, &read));
+    EXPECT_EQ(read.readInterval, 0xFFFFFFFFu);
+    EXPECT_EQ(read.readTotalMultiplier, 0xFFFFFFFFu);
+    EXPECT_EQ(read.readTotalConstant, 0xFFFFFFFEu);
+}
+
+TEST_F(SerialTest, ControlBytesPassThroughBothWays) {
+    SetRecorderLine();
+    const std::string bytes("\x03\x04\x11\x13\x0D\x0A\xFF\x00\x1A", 9);
+    Send(bytes);
+    EXPECT_EQ(Receive(bytes.size()), bytes);
+
+    EventHandle writeEvent = CreateEvent();
+    Overlapped write;
+    write.event = writeEvent;
+    std::uint32_t count = 0;
+    IoStart start = WriteFileOverlapped(port, bytes.data(), bytes.size(), &count, &write);
+    ASSERT_NE(start, IoStart::kFailed);
+    if (start == IoStart::kPending) {
+        ASSERT_TRUE(GetOverlappedResult(port, &write, &count, true));
+    }
+    EXPECT_EQ(count, bytes.size());
+    std::string echoed(bytes.size(), '\0');
+    ASSERT_EQ(::read(master, echoed.data(), echoed.size()), ssize_t(bytes.size()));
+    EXPECT_EQ(echoed, bytes);
+    CloseEvent(writeEvent);
+}
+
+TEST_F(SerialTest, ReadWaitsForTheBoard) {
+    SetRecorderLine();
+    unsigned char buffer[64];
+    std::uint32_t count = 7;
+    ASSERT_EQ(ReadFileOverlapped(port, buffer, sizeof buffer, &count, &overlap), IoStart::kPending);
+    EXPECT_EQ(count, 0u);
+    EXPECT_FALSE(GetOverlappedResult(port, &overlap, &count, false));
+    EXPECT_EQ(LastError(), ErrorCode(EAGAIN));
+
+    const std::string move("\x90\x0C\x1C\x00\x00", 5);
+    Send(move);
+    ASSERT_TRUE(WaitForEvent(overlap.event));
+    ASSERT_TRUE(WaitForEvent(overlap.event));  // manual reset: stays signalled
+    ASSERT_TRUE(GetOverlappedResult(port, &overlap, &count, true));
+    std::string got(reinterpret_cast<char*>(buffer), count);
+    // The pty may hand over the message in pieces; the rest follows on the next reads.
+    got += Receive(move.size() - got.size());
+    EXPECT_EQ(got, move);
+
+    // Bytes already waiting complete the read at once.
+    Send("\xFF");
+    pollfd ready{static_cast<int>(port.value), POLLIN, 0};
+    ASSERT_EQ(::poll(&ready, 1, 5000), 1);
+    ASSERT_EQ(ReadFileOverlapped(port, buffer, sizeof buffer, &count, &overlap),
+              IoStart::kCompleted);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(buffer[0], 0xFF);
+    // A read that completed at once is not read again by its completion.
+    ASSERT_TRUE(GetOverlappedResult(port, &overlap, &count, false));
+    EXPECT_EQ(count, 1u);
+}
+
+// A write larger than the line can take at once is finished by its completion.
+TEST_F(SerialTest, PendingWriteIsFinishedByItsCompletion) {
+    SetRecorderLine();
+    std::string block(256 * 1024, '\0');
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = char(i % 251);
+    EventHandle writeEvent = CreateEvent();
+    Overlapped write;
+    write.event = writeEvent;
+    std::uint32_t count = 0;
+    ASSERT_EQ(WriteFileOverlapped(port, block.data(), block.size(), &count, &write),
+              IoStart::kPending);
+    EXPECT_FALSE(GetOverlappedResult(port, &write, &count, false));
+    EXPECT_EQ(LastError(), ErrorCode(EAGAIN));
+
+    std::string arrived;
+    std::thread board([&] {
+        char buffer[4096];
+        while (arrived.size() < block.size()) {
+            ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n <= 0) break;
+            arrived.append(buffer, n);
+        }
+    });
+    EXPECT_TRUE(GetOverlappedResult(port, &write, &count, true));
+    board.join();
+    EXPECT_EQ(count, block.size());
+    EXPECT_TRUE(arrived == block);
+    CloseEvent(writeEvent);
+}
+
+TEST_F(SerialTest, HungUpLineFailsInsteadOfSpinning) {
+    SetRecorderLine();
+    unsigned char buffer[64];
+    std::uint32_t count = 0;
+    ASSERT_EQ(ReadFileOverlapped(port, buffer, sizeof buffer, &count, &overlap), IoStart::kPending);
+    CloseMaster();  // the board is unplugged while the capture loop waits
+    ASSERT_TRUE(WaitForEvent(overlap.event));
+    EXPECT_FALSE(GetOverlappedResult(port, &overlap, &count, true));
+    EXPECT_NE(LastError(), 0u);
+    EXPECT_EQ(count, 0u);
+
+    EXPECT_EQ(ReadFileOverlapped(port, buffer, sizeof buffer, &count, &overlap), IoStart::kFailed);
+    EXPECT_NE(LastError(), 0u);
+}
+
+TEST_F(SerialTest, EventsWithNothingPendingDoNotHang) {
+    EventHandle event = CreateEvent();
+    EXPECT_FALSE(WaitForEvent(event));
+    EventHandle stale = event;
+    CloseEvent(event);
+    EXPECT_FALSE(event.IsValid());
+    EventHandle reused = CreateEvent();
+    EXPECT_FALSE(ResetEvent(stale));  // a closed handle stays dead when its slot is reused
+    EXPECT_TRUE(ResetEvent(reused));
+    CloseEvent(reused);
+}
+
+TEST(SerialFileTest, NonTerminalOpensButHasNoLineSettings) {
+    TempDir dir;
+    ASSERT_TRUE(dir.Ok());
+    std::string path = dir.File("not-a-port");
+    ::close(::open(path.c_str(), O_CREAT | O_WRONLY, 0644));
+    FileHandle port = OpenSerialPort(path.c_str());
+    ASSERT_TRUE(port.IsValid());
+    LineSettings line;
+    EXPECT_FALSE(GetCommState(port, &line));
+    EXPECT_EQ(LastError(), ErrorCode(ENOTTY));
+    EXPECT_FALSE(SetCommTimeouts(port, CommTimeouts{}));
+    EXPECT_EQ(LastError(), ErrorCode(ENOTTY));
+    CloseFile(port);
+}
