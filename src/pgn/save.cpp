@@ -88,8 +88,10 @@ std::uint32_t StoreRewrite(CPartie& game) {
     std::snprintf(backupName, sizeof backupName, "%s.bak", game.fileName);
 
     if (!platform::CopyFile(game.fileName, backupName)) {
-        ReportSaveError(game.fileName);
-        return kSaveFailed;
+        // What the copy left is no backup.
+        platform::ErrorCode code = platform::LastError();
+        platform::DeleteFile(backupName);
+        return Fail(game.fileName, code);
     }
     FileHandle backup = platform::OpenFile(backupName, platform::kRead, platform::Share::kNone,
                                            platform::Disposition::kOpenExisting);

@@ -106,8 +106,9 @@ void ScanHeaders(platform::FileHandle file, std::int32_t* count, CFichier* fichi
 
 // A line ends at the first CR or LF; the whole run of CR and LF characters after it is
 // swallowed, so empty lines never arrive (unless a run is split between two reads). A
-// piece without a line end is cut at its last space, which begins the next piece; one
-// whose only space is its first byte (or that has none) is delivered whole.
+// full buffer without a line end is cut at its last space, which begins the next piece;
+// one whose only space is its first byte (or that has none) is delivered whole, and so
+// are the last bytes of a file that does not end in a line end.
 int ReadChunk(char* buffer, std::uint32_t* size, platform::FileHandle file) {
     if (*size < 2) return 0;
     std::uint32_t read = 0;
@@ -129,6 +130,11 @@ int ReadChunk(char* buffer, std::uint32_t* size, platform::FileHandle file) {
         return 1;
     }
 
+    // The read came short: the file ends here, and so does the line.
+    if (read < *size - 1) {
+        buffer[read] = '\0';
+        return 1;
+    }
     std::uint32_t space = read;
     for (std::uint32_t i = read; i-- > 0;) {
         if (buffer[i] == ' ') {

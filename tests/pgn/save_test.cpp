@@ -42,7 +42,9 @@ Outcome Save(const std::string& path, CPartie* game) {
         outcome.result = SaveGame(file);
         outcome.errors = testing::internal::GetCapturedStderr();
         outcome.handedOver = file.head == game && file.tail == game;
-        if (!outcome.handedOver) EXPECT_EQ(file.head, nullptr);
+        if (!outcome.handedOver) {
+            EXPECT_EQ(file.head, nullptr);
+        }
     }
     if (!outcome.handedOver) delete game;
     ThePgnSession().currentGame = nullptr;

@@ -224,6 +224,8 @@ TEST(ReadChunk, LinesAndPiecesOfLongLines) {
     EXPECT_EQ(Chunks(words),
               (Pieces{{std::string(150, 'a'), 150}, {" " + std::string(150, 'b'), 151}}));
     // Without a space: pieces of 255 bytes.
+    // The last bytes of a file without a line end come whole, spaces and all.
+    EXPECT_EQ(Chunks("[Result \"1-0\"]"), (Pieces{{"[Result \"1-0\"]", 256}}));
     EXPECT_EQ(Chunks(std::string(600, 'z')), (Pieces{{std::string(255, 'z'), 256},
                                                      {std::string(255, 'z'), 256},
                                                      {std::string(90, 'z'), 256}}));
