@@ -1,0 +1,220 @@
+#include "pgn/save.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "pgn/session.h"
+
+namespace {
+
+using platform::FileHandle;
+
+constexpr std::uint32_t kBlock = 512;
+
+// Room for a path, ".bak" and the terminator.
+constexpr int kBackupNameSize = kPathSize + 4;
+
+// Reports a failure whose error code was taken when it happened: the clean-up since may
+// have changed the thread's last error.
+std::uint32_t Fail(const char* fileName, platform::ErrorCode code) {
+    platform::SetLastError(code);
+    ReportSaveError(fileName);
+    return kSaveFailed;
+}
+
+// Puts the file back as the backup holds it: the backup's bytes from offset on are
+// copied back to the same place, and the file is cut at the backup's size. For an
+// append this is only the cut. Answers whether it worked.
+bool Restore(const char* fileName, const char* backupName, FileHandle& file, FileHandle& backup,
+             std::uint32_t offset) {
+    if (!file.IsValid()) {
+        file = platform::OpenFile(fileName, platform::kWrite, platform::Share::kNone,
+                                  platform::Disposition::kOpenExisting);
+        if (!file.IsValid()) return false;
+    }
+    if (!backup.IsValid()) {
+        backup = platform::OpenFile(backupName, platform::kRead, platform::Share::kNone,
+                                    platform::Disposition::kOpenExisting);
+        if (!backup.IsValid()) return false;
+    }
+    std::uint64_t size = 0;
+    if (!platform::SetFilePointer(backup, 0, platform::SeekFrom::kEnd, &size)) return false;
+    if (size > offset) {
+        if (!platform::SetFilePointer(backup, offset, platform::SeekFrom::kBegin, nullptr) ||
+            !platform::SetFilePointer(file, offset, platform::SeekFrom::kBegin, nullptr) ||
+            !CopyBlocks(static_cast<std::int64_t>(size - offset), file, backup))
+            return false;
+    }
+    if (!platform::SetFilePointer(file, static_cast<std::int64_t>(size), platform::SeekFrom::kBegin,
+                                  nullptr) ||
+        !platform::SetEndOfFile(file))
+        return false;
+    return platform::CloseFile(file);
+}
+
+// Save mode 0: the file is new.
+std::uint32_t StoreNew(CPartie& game) {
+    FileHandle file = platform::OpenFile(game.fileName, platform::kWrite, platform::Share::kNone,
+                                         platform::Disposition::kOpenAlways);
+    if (!file.IsValid()) {
+        ReportSaveError(game.fileName);
+        return kSaveFailed;
+    }
+    // The file should be new. If it holds anything (it appeared since the save looked,
+    // or the look failed), writing at its start would damage it: leave it alone.
+    std::uint64_t size = 0;
+    if (!platform::SetFilePointer(file, 0, platform::SeekFrom::kEnd, &size)) {
+        platform::ErrorCode code = platform::LastError();
+        platform::CloseFile(file);
+        return Fail(game.fileName, code);
+    }
+    if (size != 0) {
+        platform::CloseFile(file);
+        return Fail(game.fileName, kSaveFailed);
+    }
+    bool written = game.WritePGN(file);
+    platform::ErrorCode code = platform::LastError();
+    bool closed = platform::CloseFile(file);
+    if (written && closed) return 0;
+    if (written) code = platform::LastError();
+    // The file did not exist before this save: nothing of it is worth keeping.
+    platform::DeleteFile(game.fileName);
+    return Fail(game.fileName, code);
+}
+
+// Save mode 2: the file is rewritten through its backup.
+std::uint32_t StoreRewrite(CPartie& game) {
+    char backupName[kBackupNameSize];
+    std::snprintf(backupName, sizeof backupName, "%s.bak", game.fileName);
+
+    if (!platform::CopyFile(game.fileName, backupName)) {
+        // What the copy left is no backup.
+        platform::ErrorCode code = platform::LastError();
+        platform::DeleteFile(backupName);
+        return Fail(game.fileName, code);
+    }
+    FileHandle backup = platform::OpenFile(backupName, platform::kRead, platform::Share::kNone,
+                                           platform::Disposition::kOpenExisting);
+    if (!backup.IsValid()) {
+        ReportSaveError(game.fileName);
+        return kSaveFailed;
+    }
+    FileHandle file = platform::OpenFile(game.fileName, platform::kWrite, platform::Share::kNone,
+                                         platform::Disposition::kOpenAlways);
+    if (!file.IsValid()) {
+        platform::ErrorCode code = platform::LastError();
+        platform::CloseFile(backup);
+        return Fail(game.fileName, code);
+    }
+
+    // The old contents before the game, the game, then the old contents after it.
+    std::uint64_t newEnd = 0;
+    bool ok =
+        CopyBlocks(game.startOffset, file, backup) && game.WritePGN(file) &&
+        platform::SetFilePointer(file, 0, platform::SeekFrom::kCurrent, &newEnd) &&
+        platform::SetFilePointer(backup, game.endOffset, platform::SeekFrom::kBegin, nullptr) &&
+        CopyBlocks(-1, file, backup) && platform::SetEndOfFile(file) && platform::CloseFile(file);
+    if (!ok) {
+        platform::ErrorCode code = platform::LastError();
+        if (Restore(game.fileName, backupName, file, backup, game.startOffset)) {
+            platform::CloseFile(backup);
+            platform::DeleteFile(backupName);
+        } else {
+            // The backup holds the file as it was: it stays for the user.
+            platform::CloseFile(file);
+            platform::CloseFile(backup);
+        }
+        return Fail(game.fileName, code);
+    }
+    // The file is complete: the backup only read, and a backup left behind is replaced
+    // by the next save's copy.
+    platform::CloseFile(backup);
+    platform::DeleteFile(backupName);
+
+    if (game.fichier) {
+        game.fichier->GamesMoved(
+            &game, static_cast<std::int64_t>(newEnd) - static_cast<std::int64_t>(game.endOffset));
+    }
+    game.endOffset = static_cast<std::uint32_t>(newEnd);
+    return 0;
+}
+
+}  // namespace
+
+std::uint32_t SaveGame(CFichier& file) {
+    CPartie* game = ThePgnSession().currentGame;
+    if (!game) return kSaveFailed;
+    game->fichier = &file;
+    std::snprintf(game->fileName, sizeof game->fileName, "%s", file.path);
+
+    if (!platform::FileExists(game->fileName)) {
+        game->endOffset = 0;
+        game->saveMode = 0;
+    } else {
+        FileHandle pgn =
+            platform::OpenFile(game->fileName, platform::kReadWrite, platform::Share::kNone,
+                               platform::Disposition::kOpenExisting);
+        if (!pgn.IsValid()) {
+            ReportSaveError(game->fileName);
+            return kSaveFailed;
+        }
+        // The game goes after the old contents (which end in "\r\n\r\n") and one more
+        // "\r\n": two empty lines between games.
+        std::uint64_t size = 0;
+        if (!platform::SetFilePointer(pgn, 0, platform::SeekFrom::kEnd, &size)) {
+            platform::ErrorCode code = platform::LastError();
+            platform::CloseFile(pgn);
+            return Fail(game->fileName, code);
+        }
+        std::uint32_t written = 0;
+        if (!platform::WriteFile(pgn, "\r\n", 2, &written)) {
+            // Take back whatever reached the file.
+            platform::ErrorCode code = platform::LastError();
+            if (platform::SetFilePointer(pgn, static_cast<std::int64_t>(size),
+                                         platform::SeekFrom::kBegin, nullptr))
+                platform::SetEndOfFile(pgn);
+            platform::CloseFile(pgn);
+            return Fail(game->fileName, code);
+        }
+        if (!platform::CloseFile(pgn)) return Fail(game->fileName, platform::LastError());
+        game->startOffset = game->endOffset = static_cast<std::uint32_t>(size + written);
+        game->saveMode = 2;
+    }
+
+    std::uint32_t result = StoreGame(*game);
+    if (result == 0) file.AddGame(game, 0);
+    return result;
+}
+
+std::uint32_t StoreGame(CPartie& game) {
+    std::uint32_t result = game.saveMode == 0 ? StoreNew(game) : StoreRewrite(game);
+    if (result != 0) return result;
+    game.stored = 1;
+    game.modified = 0;
+    return 0;
+}
+
+int CopyBlocks(std::int64_t count, FileHandle to, FileHandle from) {
+    char block[kBlock];
+    const bool toEnd = count < 0;
+    std::int64_t copied = 0;
+    for (;;) {
+        if (!toEnd && copied >= count) return 1;
+        std::uint32_t ask = kBlock;
+        if (!toEnd && count - copied < kBlock) ask = static_cast<std::uint32_t>(count - copied);
+        std::uint32_t read = 0;
+        if (!platform::ReadFile(from, block, ask, &read)) return 0;
+        if (read == 0) return 1;
+        std::uint32_t written = 0;
+        if (!platform::WriteFile(to, block, read, &written) || written != read) return 0;
+        copied += read;
+        if (toEnd && read < ask) return 1;
+    }
+}
+
+void ReportSaveError(const char* fileName) {
+    platform::ErrorCode code = platform::LastError();
+    char caption[512];
+    std::snprintf(caption, sizeof caption, "Unable to save game in '%s'", fileName);
+    ShowErrorBox(nullptr, code, caption);
+}

@@ -1,0 +1,6 @@
+#include "pgn/session.h"
+
+PgnSession& ThePgnSession() {
+    static PgnSession session;
+    return session;
+}

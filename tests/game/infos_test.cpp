@@ -1,0 +1,154 @@
+#include "game/infos.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> TagNames(const CInfosPartie2& infos) {
+    std::vector<std::string> names;
+    for (CPGNHeader* node = infos.tags; node; node = node->next)
+        names.push_back(node->name + "=" + node->value);
+    return names;
+}
+
+TEST(Infos, NewHeaderHasTheDefaultsOfANewGame) {
+    CInfosPartie2 infos;
+    EXPECT_EQ(infos.White, "White");
+    EXPECT_EQ(infos.Black, "Black");
+    EXPECT_EQ(infos.Event, "?");
+    EXPECT_EQ(infos.Site, "?");
+    EXPECT_EQ(infos.Round, "?");
+    EXPECT_EQ(infos.Date, "????.??.??");
+    EXPECT_EQ(infos.result, 3);
+    EXPECT_FALSE(infos.WhiteEmail || infos.BlackEmail || infos.LastMoveDate);
+    EXPECT_EQ(infos.LastMove, 0);
+    EXPECT_EQ(infos.Trait, 0);
+    EXPECT_FALSE(infos.ECO || infos.preview);
+    EXPECT_EQ(infos.tags, nullptr);
+    EXPECT_EQ(infos.next, nullptr);
+    EXPECT_STREQ(infos.fileName, "");
+    const std::int32_t reserved[8] = {0, -1, 1800, -1, 0, 0, 0, 0};
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(infos.reserved[i], reserved[i]);
+}
+
+TEST(Infos, ResetGivesTheScannersUnsetState) {
+    CInfosPartie2 infos;
+    infos.SetECO("B20");
+    infos.Reset();
+    EXPECT_FALSE(infos.White.has_value());
+    EXPECT_FALSE(infos.Black.has_value());
+    EXPECT_EQ(infos.result, -1);
+    EXPECT_EQ(infos.Date, std::string("??\\??"));
+    EXPECT_EQ(infos.Date->size(), 5u);
+    EXPECT_EQ(infos.Round, "?");
+    EXPECT_EQ(infos.Site, "?");
+    EXPECT_EQ(infos.Event, "?");
+    EXPECT_EQ(infos.ECO, "B20");  // not part of the reset
+}
+
+TEST(Infos, TextSettersKeepNoneApartFromEmpty) {
+    CInfosPartie infos;
+    infos.SetWhite("");
+    EXPECT_EQ(infos.White, "");
+    infos.SetWhite(nullptr);
+    EXPECT_FALSE(infos.White.has_value());
+    infos.SetEvent("  Spaces kept  ");
+    EXPECT_EQ(infos.Event, "  Spaces kept  ");
+    std::string longText(5000, 'x');
+    infos.SetSite(longText.c_str());
+    EXPECT_EQ(infos.Site, longText);
+    infos.SetDate("\xE9t\xE9");  // 8-bit bytes as given
+    EXPECT_EQ(infos.Date, "\xE9t\xE9");
+}
+
+TEST(Infos, ResultFromTextAndCode) {
+    CInfosPartie infos;
+    const struct {
+        const char* text;
+        int code;
+    } cases[] = {{"1-0", 0}, {"0-1", 2},  {"1/2-1/2", 1}, {"\xBD-\xBD", 1}, {"*", 3},
+                 {"", 3},    {" 1-0", 3}, {"1-0 ", 3},    {"1/2", 3}};
+    for (const auto& c : cases) {
+        infos.result = -1;
+        infos.SetResultText(c.text);
+        EXPECT_EQ(infos.result, c.code) << '"' << c.text << '"';
+    }
+    infos.SetResult(2);
+    EXPECT_EQ(infos.result, 2);
+    infos.SetResult(7);  // unchecked
+    EXPECT_EQ(infos.result, 7);
+    infos.SetResult(static_cast<std::uint8_t>(-1));
+    EXPECT_EQ(infos.result, 255);
+}
+
+TEST(Infos, SetTagMatchesNamesWithoutCaseAndKeepsTheFirstSpelling) {
+    CInfosPartie2 infos;
+    CPGNHeader* first = infos.SetTag("Annotator", "Me");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(infos.SetTag("PlyCount", "3"), first->next);
+    EXPECT_EQ(infos.SetTag("ANNOTATOR", "You"), first);
+    EXPECT_EQ(infos.SetTag("plycount", ""), first->next);
+    EXPECT_EQ(TagNames(infos), (std::vector<std::string>{"Annotator=You", "PlyCount="}));
+    // Only whole names match.
+    infos.SetTag("Annot", "x");
+    EXPECT_EQ(TagNames(infos).size(), 3u);
+}
+
+TEST(Infos, RemoveTagUnlinksByIdentity) {
+    CInfosPartie2 infos;
+    CPGNHeader* a = infos.SetTag("A", "1");
+    CPGNHeader* b = infos.SetTag("B", "2");
+    CPGNHeader* c = infos.SetTag("C", "3");
+    CPGNHeader stranger("B", "2");
+    EXPECT_EQ(infos.RemoveTag(&stranger), nullptr);
+    EXPECT_EQ(TagNames(infos), (std::vector<std::string>{"A=1", "B=2", "C=3"}));
+
+    EXPECT_EQ(infos.RemoveTag(a), a);
+    EXPECT_EQ(TagNames(infos), (std::vector<std::string>{"B=2", "C=3"}));
+    EXPECT_EQ(a->next, b);  // the removed node still points into the list
+    a->next = nullptr;
+    delete a;
+
+    EXPECT_EQ(infos.RemoveTag(c), c);
+    EXPECT_EQ(TagNames(infos), (std::vector<std::string>{"B=2"}));
+    delete c;
+    EXPECT_EQ(infos.RemoveTag(c), nullptr);
+}
+
+TEST(Infos, PreviewKeepsAtMostThirtyBytes) {
+    CInfosPartie2 infos;
+    std::string thirty(30, 'a');
+    infos.SetPreview(thirty.c_str());
+    EXPECT_EQ(infos.preview, thirty);
+    infos.SetPreview((thirty + "b").c_str());
+    EXPECT_EQ(infos.preview, thirty);
+    infos.SetPreview("");
+    EXPECT_EQ(infos.preview, "");
+    infos.SetPreview(nullptr);
+    EXPECT_FALSE(infos.preview.has_value());
+    infos.SetECO(nullptr);
+    EXPECT_FALSE(infos.ECO.has_value());
+}
+
+TEST(Infos, LongChainsAreDestroyedWithoutDeepRecursion) {
+    // A million headers and a million tags: recursive destruction would exhaust the stack.
+    auto* head = new CInfosPartie2;
+    CInfosPartie2* tail = head;
+    for (int i = 0; i < 1000000; ++i) {
+        tail->next = new CInfosPartie2;
+        tail = tail->next;
+    }
+    CPGNHeader* last = head->SetTag("T0", "v");
+    for (int i = 1; i < 1000000; ++i) {
+        last->next = new CPGNHeader("T", "v");
+        last = last->next;
+    }
+    delete head;
+    SUCCEED();
+}
+
+}  // namespace
