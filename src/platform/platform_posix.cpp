@@ -815,7 +815,7 @@ EventHandle CreateEvent() {
     for (int i = 0; i < kEventSlots; ++i) {
         EventSlot& slot = tables.events[i];
         if (slot.inUse) continue;
-        std::uint32_t generation = (slot.generation + 1) & 0x7FFFFFFu;
+        std::uint32_t generation = slot.generation % 0x7FFFFFFu + 1;  // never 0: a handle is never 0
         slot = EventSlot{};
         slot.inUse = true;
         slot.generation = generation;

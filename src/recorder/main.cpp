@@ -1,8 +1,5 @@
-#include <cstdio>
+#include "recorder/recorder.h"
 
 int main(int argc, char** argv) {
-    (void)argc;
-    std::printf("Usage : %s [Recorded file]\n", argv[0]);
-    std::fflush(stdout);
-    return -1;
+    return RecorderMain(argc, argv);
 }

@@ -1,0 +1,103 @@
+#include "recorder/capture.h"
+
+#include <mutex>
+
+#include "board/decoder.h"
+#include "platform/platform.h"
+#include "recorder/console.h"
+#include "recorder/log.h"
+#include "recorder/session.h"
+
+namespace {
+
+// The record file is a flat run of records, one per chunk the port delivered, with no
+// header and no trailer:
+//   offset 0, 4 bytes: milliseconds from the loop's start to the chunk, little-endian
+//   offset 4, 4 bytes: the number of data bytes that follow, little-endian
+//   offset 8, count bytes: the chunk, as the port delivered it (carried bytes excluded)
+void PutLittleEndian(std::uint8_t* out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::uint32_t GetLittleEndian(const std::uint8_t* in) {
+    return in[0] | in[1] << 8 | in[2] << 16 | static_cast<std::uint32_t>(in[3]) << 24;
+}
+
+// Appends one record with three writes. A failed write is logged once; recording and
+// decoding go on.
+void WriteRecord(SessionState& session, std::uint32_t elapsed, const std::uint8_t* data,
+                 std::uint32_t count) {
+    if (!session.record.IsValid()) return;
+    std::uint8_t header[8];
+    PutLittleEndian(header, elapsed);
+    PutLittleEndian(header + 4, count);
+    std::uint32_t written = 0;
+    bool ok = platform::WriteFile(session.record, header, 4, &written);
+    ok = platform::WriteFile(session.record, header + 4, 4, &written) && ok;
+    ok = platform::WriteFile(session.record, data, count, &written) && ok;
+    if (!ok && !session.recordWriteReported) {
+        session.recordWriteReported = 1;
+        SystemErrorReport("WriteFile(record)", platform::LastError());
+    }
+}
+
+bool ReadExactly(platform::FileHandle file, void* buffer, std::uint32_t size) {
+    std::uint32_t read = 0;
+    return platform::ReadFile(file, buffer, size, &read) && read == size;
+}
+
+}  // namespace
+
+void CaptureLoop(IIOObject* link, CPosition*& current) {
+    SessionState& session = TheSession();
+    std::uint8_t buffer[kCaptureBufferSize];
+    std::uint32_t carried = 0;
+    const std::uint32_t start = platform::TickCount();
+    for (;;) {
+        std::uint8_t* free = buffer + carried;
+        std::uint32_t room = kCaptureBufferSize - carried;
+        std::uint32_t count = 0;
+        if (session.live) {
+            ReadStart started = link->BeginRead(free, room, &count);
+            if (started == kReadFailed) {
+                ConsolePrint("Unable to read\n");
+                return;
+            }
+            if (started != kReadDone) {
+                // Sleep until the board sends; the completion's result is not needed:
+                // a failed one leaves the count at 0.
+                platform::WaitForEvent(platform::EventHandle{started});
+                link->CompleteRead();
+            }
+            std::uint32_t elapsed = platform::TickCount() - start;
+            std::lock_guard<std::mutex> hold(session.sessionLock);
+            WriteRecord(session, elapsed, free, count);  // recorded before it is decoded
+            carried = Decode(current, link, buffer, carried + count);
+        } else {
+            std::uint8_t header[4];
+            if (!ReadExactly(session.record, header, 4)) return;  // the elapsed time; unused
+            if (!ReadExactly(session.record, header, 4)) {
+                ConsolePrint("Incomplete record : no length\n");
+                return;
+            }
+            count = GetLittleEndian(header);
+            if (count > kCaptureBufferSize) {
+                ConsolePrint("Read buffer to small : %d vs %d\n",
+                             static_cast<int>(kCaptureBufferSize), static_cast<int>(count));
+                return;
+            }
+            if (count > room) {  // a foreign file: the chunk would not fit behind the carried bytes
+                ConsolePrint("Read buffer to small : %d vs %d\n", static_cast<int>(room),
+                             static_cast<int>(count));
+                return;
+            }
+            if (!ReadExactly(session.record, free, count)) {
+                ConsolePrint("Incomplete record : partial data\n");
+                return;
+            }
+            std::lock_guard<std::mutex> hold(session.sessionLock);
+            carried = Decode(current, nullptr, buffer, carried + count);
+        }
+    }
+}

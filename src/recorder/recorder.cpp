@@ -1,0 +1,185 @@
+#include "recorder/recorder.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "board/serial_port.h"
+#include "game/partie.h"
+#include "pgn/fichier.h"
+#include "pgn/save.h"
+#include "pgn/session.h"
+#include "recorder/bounded.h"
+#include "recorder/capture.h"
+#include "recorder/console.h"
+#include "recorder/log.h"
+#include "recorder/session.h"
+
+namespace {
+
+constexpr int kPathRoom = 260;  // characters of a session path, the terminator excluded
+constexpr int kLastSessionNumber = 99;
+
+void PrintHelp(const char* name) {
+    std::printf(
+        "Usage : %s [Recorded file]\n"
+        "\n"
+        "Without an argument, records the board on the serial line: every move is checked,\n"
+        "printed and logged, and every game is saved as PGN when the board starts a new game\n"
+        "and when the recorder is stopped (Ctrl-C). With a record file, replays that session\n"
+        "without the board.\n"
+        "\n"
+        "Files, beside the executable (or in CHESSREC_DIR), NNN being the first session\n"
+        "number from 000 to 099 whose PGN file does not exist:\n"
+        "  NAME.NNN.pgn  the session's games\n"
+        "  NAME.NNN.log  every byte the board sent, and what the recorder made of it\n"
+        "  NAME.NNN.rec  every chunk the serial line delivered (live mode only)\n"
+        "\n"
+        "Environment:\n"
+        "  CHESSREC_DIR   folder for the session files\n"
+        "  CHESSREC_PORT  serial device of the board (default /dev/ttyS0)\n",
+        name);
+    std::fflush(stdout);
+}
+
+// The console control handler: saves the game in progress and ends the process. It holds
+// the session lock to the end, so the capture loop never runs again once it has begun.
+void OnControlEvent() {
+    SessionState& session = TheSession();
+    session.sessionLock.lock();
+    PgnSession& pgn = ThePgnSession();
+    if (pgn.currentGame) {
+        CFichier file;
+        if (SaveGame(file) == 0) pgn.currentGame = nullptr;  // the file object frees it
+    }
+    {
+        std::lock_guard<std::mutex> hold(session.logLock);
+        platform::CloseFile(session.log);
+    }
+    platform::CloseFile(session.record);
+    platform::ExitProcess(0);
+}
+
+// Where the session files go: the executable's path, or the same file name in
+// CHESSREC_DIR. Answers false when the path cannot be had or does not fit.
+bool SessionBasePath(char* path, std::size_t size) {
+    char executable[4096];
+    if (!platform::ExecutablePath(executable, sizeof executable)) return false;
+    const char* folder = std::getenv("CHESSREC_DIR");
+    if (!folder || !*folder) return BoundedCopy(path, size, executable) == kOk;
+    const char* slash = std::strrchr(executable, '/');
+    const char* name = slash ? slash + 1 : executable;
+    std::size_t length = std::strlen(folder);
+    const char* separator = length > 0 && folder[length - 1] == '/' ? "" : "/";
+    return BoundedPrint(path, size, nullptr, "%s%s%s", folder, separator, name) == kOk;
+}
+
+// The offset at which the session number goes: after the last dot of the file name,
+// or, for a name without one, after a dot appended to it.
+std::size_t NumberOffset(char* path) {
+    char* slash = std::strrchr(path, '/');
+    char* name = slash ? slash + 1 : path;
+    char* dot = std::strrchr(name, '.');
+    if (dot && dot != name) return static_cast<std::size_t>(dot + 1 - path);
+    std::size_t length = std::strlen(path);
+    path[length] = '.';
+    path[length + 1] = '\0';
+    return length + 1;
+}
+
+}  // namespace
+
+int RecorderMain(int argc, char** argv) {
+    CSerialPort port;
+    if (argc != 1 && argc != 2) {
+        ConsolePrint("Usage : %s [Recorded file]\n", argv[0]);
+        return -1;
+    }
+    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+        PrintHelp(argv[0]);
+        return 0;
+    }
+    SessionState& session = TheSession();
+    PgnSession& pgn = ThePgnSession();
+    platform::InstallControlHandler(OnControlEvent);
+
+    // The three session files share one stem: NAME.NNN.pgn, NAME.NNN.log, NAME.NNN.rec.
+    char stem[kPathRoom + 2];
+    if (!SessionBasePath(stem, kPathRoom - 1)) {
+        std::fprintf(stderr, "chessrec: cannot name the session files: path too long or unknown\n");
+        return -1;
+    }
+    std::size_t offset = NumberOffset(stem);
+    if (offset + 8 > kPathRoom) {
+        std::fprintf(stderr, "chessrec: cannot name the session files: %s path too long\n", stem);
+        return -1;
+    }
+    char logPath[kPathRoom + 1];
+    char recordPath[kPathRoom + 1];
+    BoundedCopy(pgn.pgnPath, sizeof pgn.pgnPath, stem);
+    BoundedCopy(logPath, sizeof logPath, stem);
+    BoundedCopy(recordPath, sizeof recordPath, stem);
+
+    // The session number: the first whose PGN file does not exist and whose log no running
+    // recorder holds. Taking the log here, locked before it is truncated, keeps two
+    // recorders started together off one number.
+    int number = 0;
+    for (; number <= kLastSessionNumber; ++number) {
+        std::size_t room = kPathRoom - offset;
+        BoundedPrint(pgn.pgnPath + offset, room, nullptr, "%03d.pgn", number);
+        BoundedPrint(logPath + offset, room, nullptr, "%03d.log", number);
+        BoundedPrint(recordPath + offset, room, nullptr, "%03d.rec", number);
+        if (platform::FileExists(pgn.pgnPath)) continue;
+        session.log = platform::OpenFile(logPath, platform::kWrite, platform::Share::kRead,
+                                         platform::Disposition::kCreateAlways);
+        if (session.log.IsValid() || !platform::IsSharingViolation(platform::LastError())) break;
+    }
+    if (number > kLastSessionNumber) {
+        ConsolePrint("No free session number\n");
+        return -1;
+    }
+
+    if (argc == 2) {
+        session.live = 0;
+        session.record = platform::OpenFile(argv[1], platform::kRead, platform::Share::kRead,
+                                            platform::Disposition::kOpenExisting);
+        if (!session.record.IsValid()) {
+            platform::ErrorCode code = platform::LastError();
+            ConsolePrint("Unable to open record file %s\n", argv[1]);
+            char context[kPathRoom + 16];
+            BoundedPrint(context, sizeof context, nullptr, "CreateFile(\"%s\")", argv[1]);
+            SystemErrorReport(context, code);
+            return -1;
+        }
+    } else {
+        session.live = 1;
+        session.record = platform::OpenFile(recordPath, platform::kWrite, platform::Share::kRead,
+                                            platform::Disposition::kCreateAlways);
+        if (!port.Open()) {
+            ConsolePrint("Unable to open COM port\n");
+            port.Close();
+            return -1;
+        }
+    }
+
+    CPosition* current = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(session.sessionLock);
+        pgn.currentGame = new CPartie;
+        current = &pgn.currentGame->startingPosition;
+    }
+    CaptureLoop(&port, current);
+    port.Close();
+
+    std::lock_guard<std::mutex> hold(session.sessionLock);
+    if (session.live && pgn.currentGame) {
+        // The line failed (the board's cable pulled): keep the game in progress.
+        CFichier file;
+        if (SaveGame(file) == 0) pgn.currentGame = nullptr;
+    }
+    // A replay that reaches its end does not save the game in progress.
+    delete pgn.currentGame;
+    pgn.currentGame = nullptr;
+    return 0;
+}

@@ -1,0 +1,6 @@
+#include "recorder/session.h"
+
+SessionState& TheSession() {
+    static SessionState* session = new SessionState;
+    return *session;
+}

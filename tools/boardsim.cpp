@@ -1,0 +1,222 @@
+// boardsim: a virtual board. It turns a small script of board events into the byte stream
+// a board sends, and writes it as a record file that chessrec replays.
+//
+// Script tokens, separated by blanks ('#' starts a comment to the end of the line):
+//   e2e4      a move from e2 to e4 (a 0x90 message)
+//   t         a take-back (0x99)
+//   n         a new game (0x93 and eight zeros)
+//   c         a time message with a running clock (0x93 and non-zero data)
+//   x:HEX...  raw bytes, two hex digits each (x:9A1434 or x:FF)
+// Like a board, the stream begins with a first 0x93 and eight zeros.
+//
+// The record file holds one record per chunk: by default one per event; --chunk N cuts the
+// stream into chunks of N bytes, --seed S into chunks of random sizes (some of them empty).
+// The elapsed times follow the pace of a 2400-baud line (10 bits a byte), with --gap
+// milliseconds between events.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace {
+
+struct Event {
+    std::vector<std::uint8_t> bytes;
+};
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool IsSquare(const std::string& s, std::size_t at) {
+    return s[at] >= 'a' && s[at] <= 'h' && s[at + 1] >= '1' && s[at + 1] <= '8';
+}
+
+// A square as the board sends it: the file in the low four bits, the rank in the high.
+std::uint8_t SquareByte(const std::string& s, std::size_t at) {
+    return static_cast<std::uint8_t>((s[at + 1] - '1') << 4 | (s[at] - 'a'));
+}
+
+bool ParseToken(const std::string& token, Event* event, std::string* error) {
+    auto& b = event->bytes;
+    if (token == "t") {
+        b = {0x99, 0, 0, 0, 0};
+    } else if (token == "n") {
+        b = {0x93, 0, 0, 0, 0, 0, 0, 0, 0};
+    } else if (token == "c") {
+        b = {0x93, 0x00, 0x10, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00};
+    } else if (token.size() == 4 && IsSquare(token, 0) && IsSquare(token, 2)) {
+        b = {0x90, SquareByte(token, 0), SquareByte(token, 2), 0, 0};
+    } else if (token.rfind("x:", 0) == 0 && token.size() > 2 && token.size() % 2 == 0) {
+        for (std::size_t i = 2; i < token.size(); i += 2) {
+            int high = HexDigit(token[i]);
+            int low = HexDigit(token[i + 1]);
+            if (high < 0 || low < 0) {
+                *error = "bad hex byte in '" + token + "'";
+                return false;
+            }
+            b.push_back(static_cast<std::uint8_t>(high << 4 | low));
+        }
+    } else {
+        *error = "unknown token '" + token + "'";
+        return false;
+    }
+    return true;
+}
+
+// Reads the script at path ("-": standard input) into events, after the board's first
+// time message.
+bool ReadScript(const char* path, std::vector<Event>* events) {
+    std::ifstream file;
+    if (std::strcmp(path, "-") != 0) {
+        file.open(path);
+        if (!file) {
+            std::fprintf(stderr, "boardsim: cannot read script %s\n", path);
+            return false;
+        }
+    }
+    std::istream& in = std::strcmp(path, "-") == 0 ? std::cin : file;
+    events->push_back(Event{{0x93, 0, 0, 0, 0, 0, 0, 0, 0}});
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        line = line.substr(0, line.find('#'));
+        std::istringstream tokens(line);
+        std::string token;
+        while (tokens >> token) {
+            Event event;
+            std::string error;
+            if (!ParseToken(token, &event, &error)) {
+                std::fprintf(stderr, "boardsim: %s, line %d: %s\n", path, number, error.c_str());
+                return false;
+            }
+            events->push_back(event);
+        }
+    }
+    return true;
+}
+
+// One chunk of the stream as the port would deliver it, with its arrival time.
+struct Chunk {
+    std::uint32_t elapsed;
+    std::vector<std::uint8_t> bytes;
+};
+
+constexpr double kMillisecondsPerByte = 10 * 1000.0 / 2400;  // start, 8 data and stop bits
+
+std::vector<Chunk> CutIntoChunks(const std::vector<Event>& events, int chunkSize, bool random,
+                                 unsigned seed, int gap) {
+    // Every byte with the moment its last bit arrives.
+    std::vector<std::uint8_t> stream;
+    std::vector<double> arrival;
+    double clock = 0;
+    for (const Event& event : events) {
+        for (std::uint8_t byte : event.bytes) {
+            clock += kMillisecondsPerByte;
+            stream.push_back(byte);
+            arrival.push_back(clock);
+        }
+        clock += gap;
+    }
+    std::vector<Chunk> chunks;
+    if (chunkSize == 0 && !random) {
+        std::size_t at = 0;
+        for (const Event& event : events) {
+            Chunk chunk{static_cast<std::uint32_t>(arrival[at + event.bytes.size() - 1]),
+                        {stream.begin() + at, stream.begin() + at + event.bytes.size()}};
+            chunks.push_back(chunk);
+            at += event.bytes.size();
+        }
+        return chunks;
+    }
+    std::mt19937 generator(seed);
+    std::uniform_int_distribution<int> size(0, 24);
+    for (std::size_t at = 0; at < stream.size();) {
+        std::size_t n = random ? static_cast<std::size_t>(size(generator))
+                               : static_cast<std::size_t>(chunkSize);
+        n = std::min(n, stream.size() - at);
+        double when = n > 0 ? arrival[at + n - 1] : (at > 0 ? arrival[at - 1] : 0);
+        chunks.push_back(Chunk{static_cast<std::uint32_t>(when),
+                               {stream.begin() + at, stream.begin() + at + n}});
+        at += n;
+    }
+    return chunks;
+}
+
+bool Put(platform::FileHandle file, const void* data, std::uint32_t size) {
+    std::uint32_t written = 0;
+    return platform::WriteFile(file, data, size, &written);
+}
+
+bool WriteRecordFile(const char* path, const std::vector<Chunk>& chunks) {
+    platform::FileHandle file = platform::OpenFile(path, platform::kWrite, platform::Share::kNone,
+                                                   platform::Disposition::kCreateAlways);
+    bool ok = file.IsValid();
+    for (const Chunk& chunk : chunks) {
+        if (!ok) break;
+        // elapsed time and count, each 4 bytes little-endian, then the data
+        std::uint8_t header[8];
+        auto count = static_cast<std::uint32_t>(chunk.bytes.size());
+        for (int i = 0; i < 4; ++i) {
+            header[i] = static_cast<std::uint8_t>(chunk.elapsed >> (8 * i));
+            header[4 + i] = static_cast<std::uint8_t>(count >> (8 * i));
+        }
+        ok = Put(file, header, 8) && Put(file, chunk.bytes.data(), count);
+    }
+    ok = platform::CloseFile(file) && ok;
+    if (!ok) {
+        char text[256];
+        if (!platform::ErrorText(platform::LastError(), text, sizeof text)) {
+            std::snprintf(text, sizeof text, "error %u", platform::LastError());
+        }
+        std::fprintf(stderr, "boardsim: cannot write %s: %s\n", path, text);
+    }
+    return ok;
+}
+
+int Usage() {
+    std::fprintf(stderr,
+                 "Usage : boardsim record SCRIPT OUT.rec [--chunk N | --seed S] [--gap MS]\n"
+                 "SCRIPT is a file of board events (- for standard input): e2e4 moves, t\n"
+                 "take-backs, n new games, c clock messages, x:HEX raw bytes.\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4 || std::strcmp(argv[1], "record") != 0) return Usage();
+    int chunkSize = 0;
+    bool random = false;
+    unsigned seed = 0;
+    int gap = 1000;
+    for (int i = 4; i < argc; ++i) {
+        if (i + 1 >= argc) return Usage();
+        long value = std::strtol(argv[i + 1], nullptr, 10);
+        if (std::strcmp(argv[i], "--chunk") == 0 && value > 0 && value <= 8192) {
+            chunkSize = static_cast<int>(value);
+        } else if (std::strcmp(argv[i], "--seed") == 0 && value >= 0) {
+            random = true;
+            seed = static_cast<unsigned>(value);
+        } else if (std::strcmp(argv[i], "--gap") == 0 && value >= 0) {
+            gap = static_cast<int>(value);
+        } else {
+            return Usage();
+        }
+        ++i;
+    }
+    std::vector<Event> events;
+    if (!ReadScript(argv[2], &events)) return 1;
+    return WriteRecordFile(argv[3], CutIntoChunks(events, chunkSize, random, seed, gap)) ? 0 : 1;
+}
