@@ -120,7 +120,7 @@ int RunIndex(const std::string& arguments, std::string* out, std::string* err) {
     ScratchDir dir;
     std::string outPath = dir / "out", errPath = dir / "err";
     std::string command =
-        std::string(PGNINDEX_PATH) + " " + arguments + " >" + outPath + " 2>" + errPath;
+        std::string(PGNINDEX_BINARY) + " " + arguments + " >" + outPath + " 2>" + errPath;
     int status = std::system(command.c_str());
     *out = ReadBytes(outPath);
     *err = ReadBytes(errPath);

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/temp_dir.h"
+#include "support/files.h"
 
 using namespace platform;
 
@@ -60,7 +60,7 @@ class FileTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(dir.Ok()); }
     void TearDown() override { SetFaultHook(nullptr, nullptr); }
-    TempDir dir;
+    ScratchDir dir;
 };
 
 }  // namespace

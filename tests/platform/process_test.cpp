@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "platform/platform.h"
-#include "platform/temp_dir.h"
+#include "support/files.h"
 
 using namespace platform;
 
@@ -30,7 +30,7 @@ std::string ReadAll(int fd) {
 // Runs body with standard output and standard error sent to files; answers both texts.
 template <typename Body>
 std::pair<std::string, std::string> Captured(Body body) {
-    TempDir dir;
+    ScratchDir dir;
     std::fflush(stdout);
     std::fflush(stderr);
     int out = ::open(dir.File("out").c_str(), O_CREAT | O_RDWR, 0600);

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "platform/platform.h"
-#include "platform/temp_dir.h"
+#include "support/files.h"
 
 using namespace platform;
 
@@ -246,7 +246,7 @@ TEST_F(SerialTest, EventsWithNothingPendingDoNotHang) {
 }
 
 TEST(SerialFileTest, NonTerminalOpensButHasNoLineSettings) {
-    TempDir dir;
+    ScratchDir dir;
     ASSERT_TRUE(dir.Ok());
     std::string path = dir.File("not-a-port");
     ::close(::open(path.c_str(), O_CREAT | O_WRONLY, 0644));
