@@ -49,4 +49,3 @@ inline void WriteBytes(const std::string& path, const std::string& bytes) {
 inline bool Exists(const std::string& path) {
     return std::filesystem::exists(path);
 }
-

@@ -1,0 +1,73 @@
+// The session log's writers and the bounded text helpers.
+#include "recorder/log.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "recorder/bounded.h"
+#include "recorder/session.h"
+#include "support/files.h"
+
+namespace {
+
+class LogTest : public testing::Test {
+protected:
+    void SetUp() override {
+        TheSession().log =
+            platform::OpenFile(path.c_str(), platform::kWrite, platform::Share::kRead,
+                               platform::Disposition::kCreateAlways);
+        ASSERT_TRUE(TheSession().log.IsValid());
+        TheSession().logColumn = 0;
+    }
+    void TearDown() override { platform::CloseFile(TheSession().log); }
+
+    ScratchDir dir;
+    std::string path = dir / "session.log";
+};
+
+TEST_F(LogTest, SystemErrorsCarryTheSystemsTextOrTheCode) {
+    SystemErrorReport("CreateFile(\"/dev/ttyS0\")", 2);
+    SystemErrorReport("GetCommState()", 0x7FFF);
+    EXPECT_EQ(ReadBytes(path),
+              "CreateFile(\"/dev/ttyS0\") : No such file or directory (0x00000002)\n"
+              "GetCommState() : err 0x00007FFF (0x00007FFF)\n");
+}
+
+TEST_F(LogTest, ATextTooLongForTheBufferIsDroppedWhole) {
+    std::string longest(10239, 'x');
+    LogWrite("%s", longest.c_str());
+    LogWrite("%s", (longest + "y").c_str());
+    EXPECT_EQ(ReadBytes(path), longest);
+}
+
+TEST_F(LogTest, WithoutALogNothingIsWrittenAndTheColumnStillCounts) {
+    platform::CloseFile(TheSession().log);
+    const std::uint8_t bytes[20] = {};
+    HexDump(bytes, 20);
+    EXPECT_EQ(TheSession().logColumn, 4);
+    LineBreakIfNeeded();
+    EXPECT_EQ(TheSession().logColumn, 0);
+    EXPECT_EQ(ReadBytes(path), "");
+}
+
+TEST(Bounded, CopiesAndPrintsAreCutAndTerminated) {
+    char small[6];
+    EXPECT_EQ(BoundedCopy(small, sizeof small, "chess"), kOk);
+    EXPECT_STREQ(small, "chess");
+    EXPECT_EQ(BoundedCopy(small, sizeof small, "chessrec"), kInsufficientBuffer);
+    EXPECT_STREQ(small, "chess");
+
+    std::size_t written = 99;
+    EXPECT_EQ(BoundedPrint(small, sizeof small, &written, "%03d.pgn", 7), kInsufficientBuffer);
+    EXPECT_STREQ(small, "007.p");
+    EXPECT_EQ(written, 5u);
+    EXPECT_EQ(BoundedPrint(small, sizeof small, &written, "%d", 42), kOk);
+    EXPECT_EQ(written, 2u);
+    small[0] = 'z';
+    EXPECT_EQ(BoundedPrint(small, 0, &written, "%d", 1), kInvalidParameter);
+    EXPECT_EQ(BoundedPrint(small, std::size_t{0x80000000}, &written, "%d", 1), kInvalidParameter);
+    EXPECT_EQ(small[0], 'z');
+}
+
+}  // namespace

@@ -1,0 +1,284 @@
+// The recorder as a user runs it: replays of record files, through the built program, in
+// a scratch folder of its own (CHESSREC_DIR).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/files.h"
+#include "support/process.h"
+
+namespace {
+
+// One record of a record file: elapsed time and count (4 bytes each, little-endian), data.
+std::string Record(const std::string& data, std::uint32_t elapsed = 0) {
+    std::string record;
+    for (std::uint32_t value : {elapsed, static_cast<std::uint32_t>(data.size())}) {
+        for (int i = 0; i < 4; ++i)
+            record += static_cast<char>(value >> (8 * i));
+    }
+    return record + data;
+}
+
+// The header of a record whose data is count bytes, without the data.
+std::string Header(std::uint32_t count) {
+    return Record(std::string(count, '\0')).substr(0, 8);
+}
+
+const std::string kGreeting("\x93\0\0\0\0\0\0\0\0", 9);
+const std::string kNewGame = kGreeting;
+std::string Move(int from, int to) {
+    return std::string{'\x90', static_cast<char>(from), static_cast<char>(to), '\0', '\0'};
+}
+
+class Replay : public testing::Test {
+protected:
+    // Runs chessrec with args, its session files in session; the console and errors are
+    // kept apart, in outputs.
+    RunResult Chessrec(const std::vector<std::string>& args) {
+        std::vector<std::string> argv{ChessrecBinary()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return ::Run(outputs, argv, {"CHESSREC_DIR=" + session.Path()});
+    }
+    RunResult ReplayBytes(const std::string& bytes) {
+        WriteBytes(outputs / "input.rec", bytes);
+        return Chessrec({outputs / "input.rec"});
+    }
+    std::string SessionFile(const char* name) const { return ReadBytes(session / name); }
+    std::vector<std::string> SessionFiles() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(session.Path())) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    ScratchDir session;
+    ScratchDir outputs;
+};
+
+TEST_F(Replay, TheSampleGivesItsGoldenConsoleLogAndPgn) {
+    RunResult run = Chessrec({SamplesDir() + "/opera_game.rec"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, ReadBytes(SamplesDir() + "/opera_game.out"));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(SessionFile("chessrec.000.log"), ReadBytes(SamplesDir() + "/opera_game.log"));
+    EXPECT_EQ(SessionFile("chessrec.000.pgn"), ReadBytes(SamplesDir() + "/opera_game.pgn"));
+    // A replay records nothing.
+    EXPECT_EQ(SessionFiles(), (std::vector<std::string>{"chessrec.000.log", "chessrec.000.pgn"}));
+}
+
+// A random session: games of random legal-looking moves with the board's noise between
+// them (unknown bytes, 0x86 and 0x8F messages, running clocks, take-backs, illegal moves,
+// 0x9A moves).
+std::string NoisyScript(unsigned seed) {
+    std::mt19937 random(seed);
+    const char* openings[] = {"e2e4 e7e5 g1f3 b8c6 f1b5 a7a6", "d2d4 d7d5 c2c4 e7e6 b1c3 g8f6",
+                              "c2c4 e7e5 b1c3 g8f6 g1f3 b8c6", "e2e4 c7c5 g1f3 d7d6 d2d4 c5d4"};
+    const char* noise[] = {"x:00", "x:41",     "x:86010203", "x:8F01020304", "c",   "t",
+                           "e2e5", "x:9A0131", "a1a8",       "x:87",         "x:FF"};
+    std::ostringstream script;
+    script << "x:00 x:86010203 x:8F01020304 c e2e5 t x:FF\n";  // each kind at least once
+    for (int game = 0; game < 12; ++game) {
+        std::istringstream moves(openings[random() % 4]);
+        std::string move;
+        while (moves >> move) {
+            script << move << ' ';
+            if (random() % 3 == 0) script << noise[random() % 11] << ' ';
+        }
+        script << "n\n";
+    }
+    return script.str();
+}
+
+TEST_F(Replay, ChunkingDoesNotChangeWhatIsPrintedLoggedOrSaved) {
+    for (unsigned seed : {1u, 2u, 3u}) {
+        WriteBytes(outputs / "script.txt", NoisyScript(seed));
+        std::vector<RunResult> runs;
+        std::vector<std::string> logs;
+        std::vector<std::string> pgns;
+        for (const std::vector<std::string>& cut : {std::vector<std::string>{"--chunk", "8192"},
+                                                    {"--seed", std::to_string(seed)},
+                                                    {"--chunk", "1"},
+                                                    {}}) {
+            std::vector<std::string> argv{BoardsimBinary(), "record", outputs / "script.txt",
+                                          outputs / "session.rec"};
+            argv.insert(argv.end(), cut.begin(), cut.end());
+            ASSERT_EQ(::Run(outputs, argv).status, 0);
+            runs.push_back(Chessrec({outputs / "session.rec"}));
+            logs.push_back(SessionFile("chessrec.000.log"));
+            pgns.push_back(SessionFile("chessrec.000.pgn"));
+            std::filesystem::remove(session / "chessrec.000.pgn");
+        }
+        for (std::size_t i = 1; i < runs.size(); ++i) {
+            EXPECT_EQ(runs[i].status, 0);
+            EXPECT_EQ(runs[i].out, runs[0].out) << "seed " << seed << ", cut " << i;
+            EXPECT_EQ(logs[i], logs[0]);
+            EXPECT_EQ(pgns[i], pgns[0]);
+        }
+        EXPECT_NE(runs[0].out.find("Invalid Move : 90 14 44\n"), std::string::npos);
+        EXPECT_NE(runs[0].out.find("Take back\n"), std::string::npos);
+        EXPECT_NE(logs[0].find("0x8F : 8F 01 02 03 04 \n"), std::string::npos);
+        std::size_t games = 0;
+        for (std::size_t at = 0; (at = pgns[0].find("[Event ", at)) != std::string::npos; ++at) {
+            ++games;
+        }
+        EXPECT_EQ(games, 12u);
+    }
+}
+
+TEST_F(Replay, RecordFileBoundaries) {
+    // An empty file replays nothing, silently.
+    RunResult run = ReplayBytes("");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+
+    run = ReplayBytes(std::string("\x10\0\0\0", 4));
+    EXPECT_EQ(run.out, "Incomplete record : no length\n");
+
+    run = ReplayBytes(Record(kGreeting) + Header(8193) + std::string(8193, '\0'));
+    EXPECT_EQ(run.out, "Read buffer to small : 8192 vs 8193\n");
+
+    // Exactly 8192 with nothing carried is read and decoded.
+    run = ReplayBytes(Record(kGreeting) + Record(std::string(8191, '\x41') + "\x90"));
+    EXPECT_EQ(run.out, "");
+    std::string log = SessionFile("chessrec.000.log");
+    EXPECT_EQ(log.size(), 8 * 3 + 8191 * 3 + (8 + 8191) / 16);
+
+    // The records before a short one are decoded.
+    run = ReplayBytes(Record(kGreeting) + Record(Move(0x14, 0x34)) + Header(5) + "\x90\x64");
+    EXPECT_EQ(run.out, "1. e4\nIncomplete record : partial data\n");
+
+    // An empty record decodes the carried bytes alone; a message split across records is
+    // handled once.
+    run = ReplayBytes(Record(kGreeting) + Record("\x90\x14") + Record("") +
+                      Record(std::string("\x34\0\0", 3)) + Record(Move(0x64, 0x44)));
+    EXPECT_EQ(run.out, "1. e4\n1... e5\n");
+
+    // A foreign record that fits 8192 but not the room behind the carried bytes.
+    run = ReplayBytes(Record(kGreeting) + Record("\x90\x14") + Record(std::string(8191, '\0')));
+    EXPECT_EQ(run.out, "Read buffer to small : 8190 vs 8191\n");
+}
+
+TEST_F(Replay, TheGameInProgressAtTheEndIsNotSaved) {
+    RunResult run = ReplayBytes(Record(kGreeting) + Record(Move(0x14, 0x34)) + Record(kNewGame) +
+                                Record(Move(0x13, 0x33)));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "1. e4\nNew game\n1. d4\n");
+    std::string pgn = SessionFile("chessrec.000.pgn");
+    EXPECT_NE(pgn.find("1. e4 *"), std::string::npos);
+    EXPECT_EQ(pgn.find("d4"), std::string::npos);
+}
+
+TEST_F(Replay, CommandLine) {
+    RunResult run = Chessrec({"one", "two"});
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.out, "Usage : " + ChessrecBinary() + " [Recorded file]\n");
+    EXPECT_TRUE(SessionFiles().empty());
+
+    run = Chessrec({"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out.rfind("Usage : ", 0), 0u);
+    EXPECT_NE(run.out.find("CHESSREC_PORT"), std::string::npos);
+    EXPECT_TRUE(SessionFiles().empty());
+
+    // A record file that cannot be opened is a failure, said on the console and logged.
+    std::string missing = outputs / "missing.rec";
+    run = Chessrec({missing});
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.out, "Unable to open record file " + missing + "\n");
+    EXPECT_EQ(SessionFile("chessrec.000.log"),
+              "CreateFile(\"" + missing + "\") : No such file or directory (0x00000002)\n");
+}
+
+TEST_F(Replay, SessionNumbers) {
+    std::string sample = SamplesDir() + "/opera_game.rec";
+    Chessrec({sample});
+    Chessrec({sample});
+    EXPECT_TRUE(Exists(session / "chessrec.001.pgn"));
+
+    // Only the PGN file takes a number: leftovers of a run that saved nothing are replaced.
+    ScratchDir other;
+    WriteBytes(other / "chessrec.000.log", "old log\n");
+    WriteBytes(other / "chessrec.000.rec", "old record");
+    ::Run(outputs, {ChessrecBinary(), sample}, {"CHESSREC_DIR=" + other.Path()});
+    EXPECT_EQ(ReadBytes(other / "chessrec.000.log"), ReadBytes(SamplesDir() + "/opera_game.log"));
+
+    // With every number taken, nothing is created or truncated.
+    for (int n = 0; n < 100; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "chessrec.%03d.pgn", n);
+        WriteBytes(session / name, "");
+    }
+    std::string log = SessionFile("chessrec.000.log");
+    RunResult run = Chessrec({sample});
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.out, "No free session number\n");
+    EXPECT_EQ(SessionFile("chessrec.000.log"), log);
+    EXPECT_EQ(SessionFiles().size(), 102u);
+}
+
+// A replay from a named pipe waits for its records, as a live session waits for the board.
+class PipeReplay : public Replay {
+protected:
+    void SetUp() override { ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0); }
+    Child* Start(const std::string& tag) {
+        children.emplace_back(new Child({ChessrecBinary(), fifo},
+                                        {"CHESSREC_DIR=" + session.Path()},
+                                        outputs / (tag + ".out"), outputs / (tag + ".err")));
+        return children.back().get();
+    }
+    int OpenWriter() { return ::open(fifo.c_str(), O_WRONLY); }
+    static void Send(int fd, const std::string& bytes) {
+        ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+
+    std::string fifo = outputs / "board.rec";
+    std::vector<std::unique_ptr<Child>> children;
+};
+
+TEST_F(PipeReplay, StoppingSavesTheGameInProgressWhole) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        std::filesystem::remove(session / "chessrec.000.pgn");
+        Child* recorder = Start("stop");
+        int board = OpenWriter();
+        Send(board, Record(kGreeting) + Record(Move(0x14, 0x34)) + Record(Move(0x64, 0x44)));
+        ASSERT_TRUE(recorder->WaitForOutput("1... e5\n"));
+        recorder->Signal(sig);
+        EXPECT_EQ(recorder->Wait(), 0) << sig;
+        ::close(board);
+        std::string pgn = SessionFile("chessrec.000.pgn");
+        EXPECT_NE(pgn.find("\r\n\r\n1. e4 e5 *\r\n\r\n"), std::string::npos) << sig << pgn;
+    }
+}
+
+TEST_F(PipeReplay, TwoRecordersInOneFolderTakeTwoNumbers) {
+    Child* first = Start("first");
+    int board = OpenWriter();
+    Send(board, Record(kGreeting) + Record(Move(0x14, 0x34)));
+    ASSERT_TRUE(first->WaitForOutput("1. e4\n"));
+    std::string firstLog = SessionFile("chessrec.000.log");
+    ASSERT_FALSE(firstLog.empty());
+
+    RunResult second = Chessrec({SamplesDir() + "/opera_game.rec"});
+    EXPECT_EQ(second.status, 0);
+    EXPECT_EQ(SessionFile("chessrec.001.log"), ReadBytes(SamplesDir() + "/opera_game.log"));
+    EXPECT_EQ(SessionFile("chessrec.000.log"), firstLog);
+
+    Send(board, Record(kNewGame));
+    ::close(board);
+    EXPECT_EQ(first->Wait(), 0);
+    EXPECT_EQ(first->Out(), "1. e4\nNew game\n");
+    EXPECT_NE(SessionFile("chessrec.000.pgn").find("1. e4 *"), std::string::npos);
+}
+
+}  // namespace
