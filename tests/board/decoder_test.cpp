@@ -197,6 +197,24 @@ TEST_F(DecoderTest, AFailedSaveAtANewGameReportsAndGoesOn) {
     EXPECT_EQ(Feed(Move(0x14, 0x34)), "1. e4\n");
 }
 
+TEST_F(DecoderTest, AFailingLogDoesNotStopTheSession) {
+    // Every write to the log fails, as on a full disk; moves and games go on.
+    static platform::FileHandle log;
+    log = TheSession().log;
+    platform::SetFaultHook(
+        [](platform::FileOp op, platform::FileHandle file, const char*, void*) {
+            return op == platform::FileOp::kWrite && file.value == log.value ? 28u : 0u;
+        },
+        nullptr);
+    std::string out = Feed(Move(0x14, 0x34));
+    out += Feed(kNewGame);
+    out += Feed(Move(0x13, 0x33));
+    platform::SetFaultHook(nullptr, nullptr);
+    EXPECT_EQ(out, "1. e4\nNew game\n1. d4\n");
+    EXPECT_EQ(Log(), "");
+    EXPECT_NE(Pgn().find("1. e4 *"), std::string::npos);
+}
+
 TEST_F(DecoderTest, NoCurrentPositionLogsTheMoveOnly) {
     current = nullptr;
     EXPECT_EQ(Feed(Move(0x14, 0x34)), "");

@@ -15,6 +15,7 @@
 
 #include "support/files.h"
 #include "support/process.h"
+#include "support/scripts.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ protected:
     RunResult Chessrec(const std::vector<std::string>& args) {
         std::vector<std::string> argv{ChessrecBinary()};
         argv.insert(argv.end(), args.begin(), args.end());
-        return ::Run(outputs, argv, {"CHESSREC_DIR=" + session.Path()});
+        return RunProgram(outputs, argv, {"CHESSREC_DIR=" + session.Path()});
     }
     RunResult ReplayBytes(const std::string& bytes) {
         WriteBytes(outputs / "input.rec", bytes);
@@ -77,32 +78,9 @@ TEST_F(Replay, TheSampleGivesItsGoldenConsoleLogAndPgn) {
     EXPECT_EQ(SessionFiles(), (std::vector<std::string>{"chessrec.000.log", "chessrec.000.pgn"}));
 }
 
-// A random session: games of random legal-looking moves with the board's noise between
-// them (unknown bytes, 0x86 and 0x8F messages, running clocks, take-backs, illegal moves,
-// 0x9A moves).
-std::string NoisyScript(unsigned seed) {
-    std::mt19937 random(seed);
-    const char* openings[] = {"e2e4 e7e5 g1f3 b8c6 f1b5 a7a6", "d2d4 d7d5 c2c4 e7e6 b1c3 g8f6",
-                              "c2c4 e7e5 b1c3 g8f6 g1f3 b8c6", "e2e4 c7c5 g1f3 d7d6 d2d4 c5d4"};
-    const char* noise[] = {"x:00", "x:41",     "x:86010203", "x:8F01020304", "c",   "t",
-                           "e2e5", "x:9A0131", "a1a8",       "x:87",         "x:FF"};
-    std::ostringstream script;
-    script << "x:00 x:86010203 x:8F01020304 c e2e5 t x:FF\n";  // each kind at least once
-    for (int game = 0; game < 12; ++game) {
-        std::istringstream moves(openings[random() % 4]);
-        std::string move;
-        while (moves >> move) {
-            script << move << ' ';
-            if (random() % 3 == 0) script << noise[random() % 11] << ' ';
-        }
-        script << "n\n";
-    }
-    return script.str();
-}
-
 TEST_F(Replay, ChunkingDoesNotChangeWhatIsPrintedLoggedOrSaved) {
     for (unsigned seed : {1u, 2u, 3u}) {
-        WriteBytes(outputs / "script.txt", NoisyScript(seed));
+        WriteBytes(outputs / "script.txt", NoisyScript(seed, 12));
         std::vector<RunResult> runs;
         std::vector<std::string> logs;
         std::vector<std::string> pgns;
@@ -113,7 +91,7 @@ TEST_F(Replay, ChunkingDoesNotChangeWhatIsPrintedLoggedOrSaved) {
             std::vector<std::string> argv{BoardsimBinary(), "record", outputs / "script.txt",
                                           outputs / "session.rec"};
             argv.insert(argv.end(), cut.begin(), cut.end());
-            ASSERT_EQ(::Run(outputs, argv).status, 0);
+            ASSERT_EQ(RunProgram(outputs, argv).status, 0);
             runs.push_back(Chessrec({outputs / "session.rec"}));
             logs.push_back(SessionFile("chessrec.000.log"));
             pgns.push_back(SessionFile("chessrec.000.pgn"));
@@ -210,7 +188,7 @@ TEST_F(Replay, SessionNumbers) {
     ScratchDir other;
     WriteBytes(other / "chessrec.000.log", "old log\n");
     WriteBytes(other / "chessrec.000.rec", "old record");
-    ::Run(outputs, {ChessrecBinary(), sample}, {"CHESSREC_DIR=" + other.Path()});
+    RunProgram(outputs, {ChessrecBinary(), sample}, {"CHESSREC_DIR=" + other.Path()});
     EXPECT_EQ(ReadBytes(other / "chessrec.000.log"), ReadBytes(SamplesDir() + "/opera_game.log"));
 
     // With every number taken, nothing is created or truncated.

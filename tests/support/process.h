@@ -4,11 +4,13 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,11 +35,15 @@ inline std::string SamplesDir() {
 class Child {
 public:
     // Starts args[0] with args; env entries ("NAME=value") are added to the environment.
+    // inChild, when given, runs in the new process just before the program starts (to set
+    // a resource limit, say).
     Child(const std::vector<std::string>& args, const std::vector<std::string>& env,
-          const std::string& outPath, const std::string& errPath, const std::string& inPath = "")
+          const std::string& outPath, const std::string& errPath, const std::string& inPath = "",
+          const std::function<void()>& inChild = {})
         : outPath_(outPath), errPath_(errPath) {
         pid_ = ::fork();
         if (pid_ != 0) return;
+        if (inChild) inChild();
         int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int in = ::open(inPath.empty() ? "/dev/null" : inPath.c_str(), O_RDONLY);
@@ -69,11 +75,14 @@ public:
     int Wait() {
         if (status_ >= 0) return status_;
         int raw = 0;
-        while (::waitpid(pid_, &raw, 0) < 0) {
+        while (::wait4(pid_, &raw, 0, &usage_) < 0) {
         }
         status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
         return status_;
     }
+
+    // The most memory the program held at once, in kilobytes (known once it has ended).
+    long PeakMemoryKb() const { return usage_.ru_maxrss; }
 
     // Waits until the standard output holds text (or the program has ended, or the time
     // is up); answers whether it does.
@@ -82,7 +91,7 @@ public:
         for (;;) {
             if (Out().find(text) != std::string::npos) return true;
             int raw = 0;
-            if (status_ < 0 && ::waitpid(pid_, &raw, WNOHANG) == pid_) {
+            if (status_ < 0 && ::wait4(pid_, &raw, WNOHANG, &usage_) == pid_) {
                 status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
             }
             if (status_ >= 0) return Out().find(text) != std::string::npos;
@@ -100,6 +109,7 @@ private:
     std::string errPath_;
     pid_t pid_ = -1;
     int status_ = -1;
+    struct rusage usage_ = {};
 };
 
 struct RunResult {
@@ -109,8 +119,8 @@ struct RunResult {
 };
 
 // Runs a program to its end in dir (its output files are dir/out.txt and dir/err.txt).
-inline RunResult Run(const ScratchDir& dir, const std::vector<std::string>& args,
-                     const std::vector<std::string>& env = {}) {
+inline RunResult RunProgram(const ScratchDir& dir, const std::vector<std::string>& args,
+                            const std::vector<std::string>& env = {}) {
     Child child(args, env, dir / "out.txt", dir / "err.txt");
     int status = child.Wait();
     return RunResult{status, child.Out(), child.Err()};

@@ -1,0 +1,169 @@
+// What a fault does to the saved games: the process killed at any moment, stopped at any
+// moment, or the disk full. The recorder runs as a user runs it, on a session of many
+// games, and its PGN file is checked against the PGN file of the same session run whole.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/files.h"
+#include "support/process.h"
+#include "support/scripts.h"
+
+namespace {
+
+// The games of a PGN file, each from its "[Event " to the next.
+std::vector<std::string> Games(const std::string& pgn) {
+    std::vector<std::string> games;
+    std::size_t at = pgn.find("[Event ");
+    while (at != std::string::npos) {
+        std::size_t next = pgn.find("[Event ", at + 1);
+        games.push_back(pgn.substr(at, next == std::string::npos ? next : next - at));
+        at = next;
+    }
+    return games;
+}
+
+// The move text of one game, as tokens, without the termination marker.
+std::vector<std::string> Moves(const std::string& game) {
+    std::istringstream text(game.substr(game.find("\r\n\r\n") + 4));
+    std::vector<std::string> tokens;
+    std::string token;
+    while (text >> token) {
+        if (token != "*") tokens.push_back(token);
+    }
+    return tokens;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The session has no take-backs, so a game in progress is always a beginning of the game
+// it becomes.
+class Faults : public testing::Test {
+protected:
+    void SetUp() override {
+        WriteBytes(work / "script.txt", NoisyScript(7, 150, false));
+        ASSERT_EQ(
+            RunProgram(work, {BoardsimBinary(), "record", work / "script.txt", record}).status, 0);
+        ScratchDir whole;
+        auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(
+            RunProgram(work, {ChessrecBinary(), record}, {"CHESSREC_DIR=" + whole.Path()}).status,
+            0);
+        runTime = std::chrono::duration_cast<std::chrono::microseconds>(
+                      std::chrono::steady_clock::now() - start)
+                      .count();
+        complete = ReadBytes(whole / "chessrec.000.pgn");
+        ASSERT_EQ(Games(complete).size(), 150u);
+    }
+
+    // Starts a replay of the session in folder.
+    std::unique_ptr<Child> StartReplay(const ScratchDir& folder,
+                                       const std::function<void()>& inChild = {}) {
+        // No output of an earlier round may be taken for this one's.
+        std::filesystem::remove(work / "out.txt");
+        std::filesystem::remove(work / "err.txt");
+        return std::make_unique<Child>(std::vector<std::string>{ChessrecBinary(), record},
+                                       std::vector<std::string>{"CHESSREC_DIR=" + folder.Path()},
+                                       work / "out.txt", work / "err.txt", "", inChild);
+    }
+
+    ScratchDir work;
+    std::string record = work / "session.rec";
+    std::string complete;   // the PGN file of the whole session
+    long long runTime = 1;  // microseconds the whole session took
+
+    // A moment to stop the recorder at: anywhere in its run, now and then after its end.
+    std::chrono::microseconds AnyMoment(std::mt19937& random) const {
+        return std::chrono::microseconds(random() % (runTime + runTime / 8 + 1));
+    }
+};
+
+TEST_F(Faults, AKilledRecorderLeavesAPrefixOfItsPgnFile) {
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 24; ++round) {
+        ScratchDir folder;
+        auto recorder = StartReplay(folder);
+        std::this_thread::sleep_for(AnyMoment(random));
+        recorder->Signal(SIGKILL);
+        recorder->Wait();
+        std::string pgn = ReadBytes(folder / "chessrec.000.pgn");
+        // Whole games, and at most the game being saved cut.
+        ASSERT_TRUE(StartsWith(complete, pgn)) << "round " << round << ": " << pgn.size();
+        // The next recorder in that folder works.
+        RunResult next = RunProgram(work, {ChessrecBinary(), SamplesDir() + "/opera_game.rec"},
+                                    {"CHESSREC_DIR=" + folder.Path()});
+        EXPECT_EQ(next.status, 0);
+        EXPECT_EQ(next.out, ReadBytes(SamplesDir() + "/opera_game.out"));
+    }
+}
+
+TEST_F(Faults, AStoppedRecorderSavesOnlyWholeGames) {
+    std::vector<std::string> reference = Games(complete);
+    std::mt19937 random(42);
+    for (int round = 0; round < 12; ++round) {
+        ScratchDir folder;
+        auto recorder = StartReplay(folder);
+        // Wait until the control handler is there (the first move is printed after it is
+        // installed), then stop the recorder at any moment.
+        ASSERT_TRUE(recorder->WaitForOutput("1. "));
+        std::this_thread::sleep_for(AnyMoment(random));
+        recorder->Signal(SIGINT);
+        ASSERT_EQ(recorder->Wait(), 0);
+        std::vector<std::string> games = Games(ReadBytes(folder / "chessrec.000.pgn"));
+        ASSERT_FALSE(games.empty());
+        ASSERT_LE(games.size(), reference.size() + 1);
+        // Every game but the last was saved at a new game, whole.
+        for (std::size_t i = 0; i + 1 < games.size(); ++i) {
+            ASSERT_EQ(games[i], reference[i]) << "round " << round << ", game " << i;
+        }
+        // The last is the game in progress when the recorder was stopped (or, when the
+        // replay had ended already, the session's last saved game): its moves begin the
+        // moves of that game. Stopped after the last new game, it is a game without moves.
+        const std::string& last = games.back();
+        ASSERT_TRUE(last.ends_with(" *\r\n\r\n")) << last;
+        std::vector<std::string> played = Moves(last);
+        std::vector<std::string> whole;
+        if (games.size() <= reference.size()) whole = Moves(reference[games.size() - 1]);
+        ASSERT_LE(played.size(), whole.size());
+        EXPECT_TRUE(std::equal(played.begin(), played.end(), whole.begin())) << last;
+    }
+}
+
+TEST_F(Faults, AFullDiskKeepsTheEarlierGamesWhole) {
+    ScratchDir folder;
+    const rlim_t limit = complete.size() / 2;
+    auto recorder = StartReplay(folder, [limit] {
+        std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
+        struct rlimit size = {limit, limit};
+        setrlimit(RLIMIT_FSIZE, &size);
+    });
+    EXPECT_EQ(recorder->Wait(), 0);
+    std::string pgn = ReadBytes(folder / "chessrec.000.pgn");
+    // The failed saves were reported, one line each, naming the file and the reason.
+    std::string errors = recorder->Err();
+    std::string line =
+        "Unable to save game in '" + folder / "chessrec.000.pgn" + "': File too large\n";
+    EXPECT_TRUE(StartsWith(errors, line)) << errors;
+    EXPECT_EQ(errors.size() % line.size(), 0u);
+    // The file holds whole games, at most followed by the blank lines of failed attempts.
+    std::string games = pgn.substr(0, pgn.find_last_not_of("\r\n") + 1) + "\r\n\r\n";
+    EXPECT_TRUE(games.ends_with(" *\r\n\r\n"));
+    EXPECT_TRUE(StartsWith(complete, games));
+    EXPECT_GT(Games(games).size(), 10u);
+    EXPECT_LT(games.size(), limit + 1);
+    for (char c : pgn.substr(games.size()))
+        EXPECT_TRUE(c == '\r' || c == '\n');
+}
+
+}  // namespace
