@@ -47,6 +47,7 @@ std::uint32_t Decode(CPosition*& current, IIOObject* link, std::uint8_t* buffer,
             std::memmove(buffer, message, left);
             return left;
         }
+        LogMessage logged;
         switch (message[0]) {
             case 0x86:
             case 0x8F:

@@ -6,19 +6,55 @@
 #include "recorder/bounded.h"
 #include "recorder/session.h"
 
+namespace {
+
+// Writes what the current message has gathered. The log lock is held.
+void WriteHeld(SessionState& session) {
+    if (session.logHeld == 0) return;
+    std::uint32_t written = 0;
+    platform::WriteFile(session.log, session.logBuffer, static_cast<std::uint32_t>(session.logHeld),
+                        &written);
+    session.logHeld = 0;
+}
+
+}  // namespace
+
+LogMessage::LogMessage() {
+    SessionState& session = TheSession();
+    std::lock_guard<std::mutex> hold(session.logLock);
+    session.logMessageOpen = 1;
+}
+
+LogMessage::~LogMessage() {
+    SessionState& session = TheSession();
+    std::lock_guard<std::mutex> hold(session.logLock);
+    session.logMessageOpen = 0;
+    if (session.log.IsValid()) WriteHeld(session);
+    session.logHeld = 0;
+}
+
 void LogWrite(const char* format, ...) {
     SessionState& session = TheSession();
     if (!session.log.IsValid()) return;
     std::lock_guard<std::mutex> hold(session.logLock);
-    va_list args;
-    va_start(args, format);
-    int length = std::vsnprintf(session.logBuffer, sizeof session.logBuffer, format, args);
-    va_end(args);
-    // A text that does not fit, terminator and all, is not written at all.
-    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof session.logBuffer) return;
-    std::uint32_t written = 0;
-    platform::WriteFile(session.log, session.logBuffer, static_cast<std::uint32_t>(length),
-                        &written);
+    // A text is formatted behind what the message holds already; one that does not fit
+    // there is formatted again on its own, and one that does not fit the whole buffer,
+    // terminator and all, is not written at all.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::size_t room = sizeof session.logBuffer - session.logHeld;
+        va_list args;
+        va_start(args, format);
+        int length = std::vsnprintf(session.logBuffer + session.logHeld, room, format, args);
+        va_end(args);
+        if (length < 0) return;
+        if (static_cast<std::size_t>(length) < room) {
+            session.logHeld += static_cast<std::size_t>(length);
+            if (!session.logMessageOpen) WriteHeld(session);
+            return;
+        }
+        if (session.logHeld == 0) return;
+        WriteHeld(session);
+    }
 }
 
 void HexDump(const std::uint8_t* bytes, std::uint32_t count) {

@@ -9,7 +9,19 @@
 #include "platform/platform.h"
 #include "recorder/console.h"
 
-// Formats and writes one text. A text longer than the log's buffer is dropped whole.
+// Gathers the log texts of one board message and writes them with one write when the
+// message has been handled, so that the log is complete up to the last message at every
+// moment, at a write per message rather than per hex byte.
+class LogMessage {
+public:
+    LogMessage();
+    ~LogMessage();
+    LogMessage(const LogMessage&) = delete;
+    LogMessage& operator=(const LogMessage&) = delete;
+};
+
+// Formats and writes one text (inside a LogMessage, at its end). A text longer than the log's
+// buffer is dropped whole.
 void LogWrite(const char* format, ...) CHESSREC_PRINTF(1, 2);
 
 // Writes bytes as "%02X " each, breaking the line after every 16th byte of a line.

@@ -2,6 +2,7 @@
 // loop, the decoder, the handlers and the log.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 
@@ -16,6 +17,8 @@ struct SessionState {
     std::int32_t logColumn = 0;            // hex bytes already on the current log line
     std::mutex logLock;                    // guards the log's format buffer and handle
     char logBuffer[10240];
+    std::size_t logHeld = 0;  // bytes of the current message's log text not yet written
+    std::int32_t logMessageOpen = 0;
     // Held while one turn of the capture loop applies its bytes, and by the console control
     // handler for its whole save: a save never sees a half-played move, and two saves
     // never overlap.

@@ -1,0 +1,219 @@
+// The recorder's figures: replay throughput, the cost of one save as the PGN file grows,
+// and peak memory against the number of games of a session.
+//
+//   build/bench/recorder_bench
+//
+// Replays and saves run in process, on files in a scratch folder under /tmp; the memory
+// figures run the chessrec program itself (it must be built beside this one).
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "chess/position.h"
+#include "game/partie.h"
+#include "pgn/fichier.h"
+#include "pgn/save.h"
+#include "pgn/session.h"
+#include "recorder/capture.h"
+#include "recorder/session.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path Scratch() {
+    static fs::path folder = [] {
+        fs::path path = fs::temp_directory_path() / ("chessrec-bench-" + std::to_string(getpid()));
+        fs::create_directories(path);
+        return path;
+    }();
+    return folder;
+}
+
+void AppendRecord(std::string& file, const std::string& data) {
+    std::uint32_t fields[2] = {0, static_cast<std::uint32_t>(data.size())};
+    for (std::uint32_t value : fields) {
+        for (int i = 0; i < 4; ++i)
+            file += static_cast<char>(value >> (8 * i));
+    }
+    file += data;
+}
+
+std::string Move(int from, int to) {
+    return std::string{'\x90', static_cast<char>(from), static_cast<char>(to), '\0', '\0'};
+}
+
+// A record file of games: 1. e4 e5, then the kings step out and back, a new game after
+// every 40 moves; one record per message, as a board sends them. *messages gets the count.
+std::string SessionRecords(int games, long* messages) {
+    const std::string kNewGame("\x93\0\0\0\0\0\0\0\0", 9);
+    std::string file;
+    AppendRecord(file, kNewGame);  // the board's greeting
+    *messages = 1;
+    for (int g = 0; g < games; ++g) {
+        AppendRecord(file, Move(0x14, 0x34));
+        AppendRecord(file, Move(0x64, 0x44));
+        const int steps[4][2] = {{0x04, 0x14}, {0x74, 0x64}, {0x14, 0x04}, {0x64, 0x74}};
+        for (int i = 0; i < 38; ++i)
+            AppendRecord(file, Move(steps[i % 4][0], steps[i % 4][1]));
+        AppendRecord(file, kNewGame);
+        *messages += 41;
+    }
+    return file;
+}
+
+// Console lines go to /dev/null while a replay runs.
+class QuietConsole {
+public:
+    QuietConsole() : saved_(dup(1)) {
+        std::fflush(stdout);
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        close(null);
+    }
+    ~QuietConsole() {
+        std::fflush(stdout);
+        dup2(saved_, 1);
+        close(saved_);
+    }
+
+private:
+    int saved_;
+};
+
+void OpenSession(const fs::path& folder) {
+    SessionState& session = TheSession();
+    session.log = platform::OpenFile((folder / "bench.log").c_str(), platform::kWrite,
+                                     platform::Share::kRead, platform::Disposition::kCreateAlways);
+    session.firstTimePending = 1;
+    session.logColumn = 0;
+    std::snprintf(ThePgnSession().pgnPath, sizeof ThePgnSession().pgnPath, "%s",
+                  (folder / "bench.pgn").c_str());
+}
+
+void CloseSession() {
+    platform::CloseFile(TheSession().log);
+    delete ThePgnSession().currentGame;
+    ThePgnSession().currentGame = nullptr;
+}
+
+// Replaying a session of range(0) games of 40 moves: board messages and record-file bytes
+// per second. The log, the console and the saves at each new game are all part of it.
+void BM_Replay(benchmark::State& state) {
+    long messages = 0;
+    std::string records = SessionRecords(static_cast<int>(state.range(0)), &messages);
+    fs::path folder = Scratch() / "replay";
+    fs::create_directories(folder);
+    std::ofstream(folder / "session.rec", std::ios::binary) << records;
+    QuietConsole quiet;
+    for (auto _ : state) {
+        fs::remove(folder / "bench.pgn");
+        OpenSession(folder);
+        SessionState& session = TheSession();
+        session.live = 0;
+        session.record =
+            platform::OpenFile((folder / "session.rec").c_str(), platform::kRead,
+                               platform::Share::kRead, platform::Disposition::kOpenExisting);
+        ThePgnSession().currentGame = new CPartie;
+        CPosition* current = &ThePgnSession().currentGame->startingPosition;
+        CaptureLoop(nullptr, current);
+        platform::CloseFile(session.record);
+        CloseSession();
+    }
+    state.counters["messages/s"] = benchmark::Counter(
+        static_cast<double>(messages), benchmark::Counter::kIsIterationInvariantRate);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * records.size()));
+}
+// One game (no save) shows the cost of decoding, playing, logging and printing alone.
+BENCHMARK(BM_Replay)->Arg(1)->Arg(20)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One save of a 40-move game into a PGN file that already holds range(0) bytes.
+void BM_SaveInto(benchmark::State& state) {
+    fs::path folder = Scratch() / ("save-" + std::to_string(state.range(0)));
+    fs::create_directories(folder);
+    OpenSession(folder);
+    std::string filler;
+    while (filler.size() < static_cast<std::size_t>(state.range(0))) {
+        filler += "[Event \"?\"]\r\n\r\n *\r\n\r\n";
+    }
+    std::ofstream(folder / "bench.pgn", std::ios::binary) << filler;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto* game = new CPartie;
+        CPosition* pos = &game->startingPosition;
+        pos = pos->Play(12, 28, nullptr, 0);
+        pos = pos->Play(52, 36, nullptr, 0);
+        for (int i = 0; i < 38; ++i) {
+            const Square steps[4][2] = {{4, 12}, {60, 52}, {12, 4}, {52, 60}};
+            pos = pos->Play(steps[i % 4][0], steps[i % 4][1], nullptr, 0);
+        }
+        ThePgnSession().currentGame = game;
+        // Each save appends; cut the file back so every save sees the same size.
+        fs::resize_file(folder / "bench.pgn", filler.size());
+        state.ResumeTiming();
+        CFichier file;
+        if (SaveGame(file) != 0) delete game;
+        ThePgnSession().currentGame = nullptr;
+    }
+    CloseSession();
+}
+BENCHMARK(BM_SaveInto)
+    ->Arg(10 << 10)
+    ->Arg(1 << 20)
+    ->Arg(10 << 20)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// Peak memory of a whole replay by the chessrec program, against the number of games.
+void BM_PeakMemory(benchmark::State& state) {
+    long messages = 0;
+    std::string records = SessionRecords(static_cast<int>(state.range(0)), &messages);
+    fs::path folder = Scratch() / ("memory-" + std::to_string(state.range(0)));
+    fs::create_directories(folder);
+    std::ofstream(folder / "session.rec", std::ios::binary) << records;
+    std::string program =
+        (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "chessrec").string();
+    long peakKb = 0;
+    for (auto _ : state) {
+        fs::remove(folder / "chessrec.000.pgn");
+        pid_t child = fork();
+        if (child == 0) {
+            setenv("CHESSREC_DIR", folder.c_str(), 1);
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            std::string rec = (folder / "session.rec").string();
+            execl(program.c_str(), program.c_str(), rec.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        struct rusage usage {};
+        wait4(child, &status, 0, &usage);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) state.SkipWithError("chessrec failed");
+        peakKb = usage.ru_maxrss;
+    }
+    state.counters["peak_KB"] = static_cast<double>(peakKb);
+}
+BENCHMARK(BM_PeakMemory)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::filesystem::remove_all(Scratch());
+    return 0;
+}
