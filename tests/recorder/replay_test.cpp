@@ -191,6 +191,15 @@ TEST_F(Replay, SessionNumbers) {
     RunProgram(outputs, {ChessrecBinary(), sample}, {"CHESSREC_DIR=" + other.Path()});
     EXPECT_EQ(ReadBytes(other / "chessrec.000.log"), ReadBytes(SamplesDir() + "/opera_game.log"));
 
+    // Without CHESSREC_DIR the files lie beside the program; its extension gives way to
+    // the number.
+    ScratchDir installed;
+    std::filesystem::copy_file(ChessrecBinary(), installed / "chess.exe");
+    std::filesystem::permissions(installed / "chess.exe", std::filesystem::perms::owner_all);
+    EXPECT_EQ(RunProgram(outputs, {installed / "chess.exe", sample}).status, 0);
+    EXPECT_TRUE(Exists(installed / "chess.000.log"));
+    EXPECT_TRUE(Exists(installed / "chess.000.pgn"));
+
     // With every number taken, nothing is created or truncated.
     for (int n = 0; n < 100; ++n) {
         char name[32];
