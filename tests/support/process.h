@@ -2,13 +2,13 @@
 // standard output and error each in a file of a scratch folder.
 #pragma once
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <fcntl.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,10 +16,18 @@
 #include "support/files.h"
 
 // The programs under test, from the build (see tests/CMakeLists.txt).
-inline std::string ChessrecBinary() { return CHESSREC_BINARY; }
-inline std::string BoardsimBinary() { return BOARDSIM_BINARY; }
-inline std::string PgnindexBinary() { return PGNINDEX_BINARY; }
-inline std::string SamplesDir() { return CHESSREC_SAMPLES; }
+inline std::string ChessrecBinary() {
+    return CHESSREC_BINARY;
+}
+inline std::string BoardsimBinary() {
+    return BOARDSIM_BINARY;
+}
+inline std::string PgnindexBinary() {
+    return PGNINDEX_BINARY;
+}
+inline std::string SamplesDir() {
+    return CHESSREC_SAMPLES;
+}
 
 // A started program. Its output goes to files, so a test can watch it grow.
 class Child {
@@ -37,9 +45,11 @@ public:
         ::dup2(out, 1);
         ::dup2(err, 2);
         ::dup2(in, 0);
-        for (const std::string& entry : env) ::putenv(const_cast<char*>(entry.c_str()));
+        for (const std::string& entry : env)
+            ::putenv(const_cast<char*>(entry.c_str()));
         std::vector<char*> argv;
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
         ::execv(argv[0], argv.data());
         ::_exit(127);
@@ -62,6 +72,23 @@ public:
         while (::waitpid(pid_, &raw, 0) < 0) {
         }
         status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        return status_;
+    }
+
+    // Waits at most timeoutMs for the end; answers the exit code as Wait does, or -1 when
+    // the program is still running.
+    int WaitAtMost(int timeoutMs) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (status_ < 0) {
+            int raw = 0;
+            if (::waitpid(pid_, &raw, WNOHANG) == pid_) {
+                status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+            } else if (std::chrono::steady_clock::now() > deadline) {
+                return -1;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        }
         return status_;
     }
 
