@@ -356,6 +356,16 @@ sigset_t StopSignals() {
     return set;
 }
 
+// Windows gives up a port's exclusive access with the process; a terminal keeps TIOCEXCL as
+// long as it exists (a pseudo-terminal's slave: while its master is open), which would shut
+// out the next recorder. So a process that ends gives it up for every port still open.
+void ReleaseExclusivePorts() {
+    std::lock_guard<std::mutex> lock(tables.mutex);
+    for (PortSlot& slot : tables.ports) {
+        if (slot.fd >= 0 && slot.exclusive) ::ioctl(slot.fd, TIOCNXCL);
+    }
+}
+
 // A console control event becomes a stop signal, taken by this thread with sigwait.
 void* ControlThread(void*) {
     sigset_t set = StopSignals();
@@ -659,6 +669,7 @@ bool InstallControlHandler(ControlHandler handler) {
 [[noreturn]] void ExitProcess(int code) {
     std::fflush(stdout);
     std::fflush(stderr);
+    ReleaseExclusivePorts();
 #ifdef CHESSREC_LEAK_CHECK
     __lsan_do_leak_check();
 #endif

@@ -206,6 +206,14 @@ TEST_P(StopSignal, SavesTheGameInProgress) {
     EXPECT_EQ(recorder.Out(), "1. e4\n1... e5\n2. Nf3\n");
     EXPECT_EQ(recorder.File(0, "pgn"), kTags + "1. e4 e5 2. Nf3 *\r\n\r\n");
     EXPECT_EQ(recorder.Err(), "");
+    // The port is free again for the next recorder (a terminal keeps its exclusive mark
+    // after the process that set it has gone, unless it is taken off).
+    int again = ::open(line.Device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(again, 0) << errno;
+    int exclusive = 1;
+    EXPECT_EQ(::ioctl(again, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    ::close(again);
 }
 
 INSTANTIATE_TEST_SUITE_P(LiveSession, StopSignal,
