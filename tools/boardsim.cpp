@@ -202,7 +202,7 @@ int Usage() {
                  "live plays SCRIPT on a virtual serial line: run chessrec with CHESSREC_PORT\n"
                  "set to the device it prints. --gap: pause between events (default 1000 ms);\n"
                  "--wait-ms: how long to wait for the recorder's answers before hanging up\n"
-                 "(default 500 ms); --hold: keep the line open until Ctrl-C.\n");
+                 "(default 1000 ms); --hold: keep the line open until Ctrl-C.\n");
     return 2;
 }
 
@@ -305,7 +305,7 @@ int PlayLive(const std::vector<Event>& events, int gap, int quietMs, bool hold) 
 
 int LiveMain(int argc, char** argv) {
     int gap = 1000;
-    int quietMs = 500;
+    int quietMs = 1000;
     bool hold = false;
     for (int i = 3; i < argc; ++i) {
         if (std::strcmp(argv[i], "--hold") == 0) {
