@@ -2,7 +2,6 @@
 // end opened as a recorder opens its port.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -71,12 +70,4 @@ TEST(VirtualLine, CarriesBytesBothWaysAndSeesItsPeer) {
     EXPECT_EQ(WaitForInput(line, kWaitForever), WaitResult::kFailed);
     EXPECT_FALSE(ReadFile(line, answer, sizeof answer, &read));
     CloseFile(line);
-}
-
-TEST(VirtualLine, ANameThatDoesNotFitFailsTheOpen) {
-    char device[4];
-    FileHandle line = OpenVirtualLine(device, sizeof device);
-    EXPECT_FALSE(line.IsValid());
-    EXPECT_EQ(LastError(), ErrorCode(ERANGE));
-    EXPECT_EQ(device[0], '\0');
 }

@@ -107,8 +107,7 @@ TEST(LiveSession, AnswersOnlyTheFirstTimeMessageAndFF) {
 // characters then reach the game as squares and as payload, and the record, untouched.
 TEST(LiveSession, SetsARawLineThatCarriesControlBytes) {
     ScratchDir dir;
-    termios cooked = CookedSettings();
-    BoardLine line(&cooked);
+    BoardLine line(/*cooked=*/true);
     ASSERT_TRUE(line.Ok());
     termios before = line.Settings();
     ASSERT_TRUE(before.c_lflag & ICANON);

@@ -37,41 +37,22 @@ inline std::string MoveMessage(const std::string& move, std::uint8_t pay1 = 0,
                        static_cast<char>(pay2)};
 }
 
-// Line settings of a terminal at its most cooked: every input, output and local
-// processing a recorder must switch off, and flow control it must keep or clear.
-inline termios CookedSettings() {
-    termios line{};
-    line.c_iflag = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                   IXANY | INPCK | IMAXBEL;
-    line.c_oflag = OPOST | ONLCR | OCRNL;
-    line.c_cflag = CS7 | PARENB | PARODD | CSTOPB | CRTSCTS | HUPCL | CREAD;
-    line.c_lflag = ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN;
-    // The characters a terminal acts on; several are square bytes (0x03 d1, 0x04 e1,
-    // 0x11 b2, 0x12 c2, 0x13 d2, 0x15 f2, 0x16 g2, 0x17 h2).
-    line.c_cc[VINTR] = 0x03;
-    line.c_cc[VQUIT] = 0x1C;
-    line.c_cc[VERASE] = 0x7F;
-    line.c_cc[VKILL] = 0x15;
-    line.c_cc[VEOF] = 0x04;
-    line.c_cc[VSTART] = 0x11;
-    line.c_cc[VSTOP] = 0x13;
-    line.c_cc[VSUSP] = 0x1A;
-    line.c_cc[VLNEXT] = 0x16;
-    line.c_cc[VWERASE] = 0x17;
-    line.c_cc[VREPRINT] = 0x12;
-    line.c_cc[VDISCARD] = 0x0F;
-    line.c_cc[VMIN] = 1;
-    line.c_cc[VTIME] = 0;
-    cfsetispeed(&line, B38400);
-    cfsetospeed(&line, B38400);
-    return line;
+// A terminal's settings (a pseudo-terminal starts with the usual control characters:
+// 0x03 interrupt, 0x04 end of file, 0x11 XON, 0x13 XOFF, ...) with all the input, output and
+// local processing and flow control that a recorder must switch off, or keep, turned on.
+inline void Cook(termios* line) {
+    line->c_iflag |= IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                     IXANY | INPCK | IMAXBEL;
+    line->c_oflag |= OPOST | ONLCR | OCRNL;
+    line->c_cflag |= CSTOPB | CRTSCTS | HUPCL;
+    line->c_lflag |= ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN;
 }
 
 class BoardLine {
 public:
-    // Opens a pseudo-terminal and gives its slave the settings (raw when none), as the
-    // board's port would have them before the recorder opens it.
-    explicit BoardLine(const termios* initial = nullptr) {
+    // Opens a pseudo-terminal and sets its slave raw, or cooked (see Cook), as the board's
+    // port would be before the recorder opens it.
+    explicit BoardLine(bool cooked = false) {
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         char name[128];
         if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
@@ -82,8 +63,8 @@ public:
         if (slave < 0) return;
         termios line;
         ::tcgetattr(slave, &line);
-        if (initial) {
-            line = *initial;
+        if (cooked) {
+            Cook(&line);
         } else {
             cfmakeraw(&line);
         }
@@ -96,7 +77,6 @@ public:
 
     bool Ok() const { return ok_; }
     const std::string& Device() const { return device_; }
-    int Master() const { return master_; }
 
     // The recorder's settings of the line, as the master sees them.
     termios Settings() const {
@@ -113,12 +93,6 @@ public:
                 return cfgetospeed(&line) == B2400;
             },
             timeoutMs);
-    }
-
-    // Whether a program holds the slave open (the master reports no hang-up).
-    bool PeerOpen() const {
-        pollfd entry{master_, 0, 0};
-        return ::poll(&entry, 1, 0) == 0 || (entry.revents & POLLHUP) == 0;
     }
 
     void Send(const std::string& bytes) {
