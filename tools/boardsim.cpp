@@ -1,5 +1,6 @@
 // boardsim: a virtual board. It turns a small script of board events into the byte stream
-// a board sends, and writes it as a record file that chessrec replays.
+// a board sends, and either writes it as a record file that chessrec replays (record mode)
+// or plays it on a virtual serial line that chessrec records (live mode).
 //
 // Script tokens, separated by blanks ('#' starts a comment to the end of the line):
 //   e2e4      a move from e2 to e4 (a 0x90 message)
@@ -9,10 +10,17 @@
 //   x:HEX...  raw bytes, two hex digits each (x:9A1434 or x:FF)
 // Like a board, the stream begins with a first 0x93 and eight zeros.
 //
-// The record file holds one record per chunk: by default one per event; --chunk N cuts the
-// stream into chunks of N bytes, --seed S into chunks of random sizes (some of them empty).
-// The elapsed times follow the pace of a 2400-baud line (10 bits a byte), with --gap
-// milliseconds between events.
+// Record mode: the record file holds one record per chunk: by default one per event;
+// --chunk N cuts the stream into chunks of N bytes, --seed S into chunks of random sizes
+// (some of them empty). The elapsed times follow the pace of a 2400-baud line (10 bits a
+// byte), with --gap milliseconds between events.
+//
+// Live mode: opens a virtual line, prints "device PATH" (the device for CHESSREC_PORT),
+// waits until a recorder opens it, then sends the stream byte by byte at the line's pace
+// with --gap milliseconds between events, printing "received XX" for each byte that comes
+// back. Once the script is sent and nothing has come back for --wait-ms milliseconds, it
+// closes the line, which the recorder sees as a hang-up; with --hold it keeps the line
+// open until it is stopped (Ctrl-C).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -188,14 +196,144 @@ bool WriteRecordFile(const char* path, const std::vector<Chunk>& chunks) {
 int Usage() {
     std::fprintf(stderr,
                  "Usage : boardsim record SCRIPT OUT.rec [--chunk N | --seed S] [--gap MS]\n"
+                 "        boardsim live SCRIPT [--gap MS] [--wait-ms MS] [--hold]\n"
                  "SCRIPT is a file of board events (- for standard input): e2e4 moves, t\n"
-                 "take-backs, n new games, c clock messages, x:HEX raw bytes.\n");
+                 "take-backs, n new games, c clock messages, x:HEX raw bytes.\n"
+                 "live plays SCRIPT on a virtual serial line: run chessrec with CHESSREC_PORT\n"
+                 "set to the device it prints. --gap: pause between events (default 1000 ms);\n"
+                 "--wait-ms: how long to wait for the recorder's answers before hanging up\n"
+                 "(default 1000 ms); --hold: keep the line open until Ctrl-C.\n");
     return 2;
+}
+
+// ---------------------------------------------------------------------------------------
+// Live mode
+
+void OnStop() {
+    platform::ExitProcess(0);  // the line closes with the process: a hang-up
+}
+
+// Prints every byte that the recorder has sent. False when the recorder has closed the line.
+bool ReportAnswers(platform::FileHandle line) {
+    std::uint8_t bytes[256];
+    std::uint32_t count = 0;
+    if (!platform::ReadFile(line, bytes, sizeof bytes, &count)) return false;
+    for (std::uint32_t i = 0; i < count; ++i)
+        std::printf("received %02X\n", bytes[i]);
+    std::fflush(stdout);
+    return true;
+}
+
+// Waits until the moment due (a TickCount), printing the answers that come meanwhile.
+// False when the recorder has closed the line.
+bool WaitUntil(platform::FileHandle line, std::uint32_t due) {
+    for (;;) {
+        auto left = static_cast<std::int32_t>(due - platform::TickCount());
+        if (left <= 0) return true;
+        switch (platform::WaitForInput(line, static_cast<std::uint32_t>(left))) {
+            case platform::WaitResult::kReady:
+                if (!ReportAnswers(line)) return false;
+                break;
+            case platform::WaitResult::kTimedOut:
+                break;
+            case platform::WaitResult::kFailed:
+                return false;
+        }
+    }
+}
+
+int PlayLive(const std::vector<Event>& events, int gap, int quietMs, bool hold) {
+    char device[256];
+    platform::FileHandle line = platform::OpenVirtualLine(device, sizeof device);
+    if (!line.IsValid()) {
+        char text[256];
+        if (!platform::ErrorText(platform::LastError(), text, sizeof text)) {
+            std::snprintf(text, sizeof text, "error %u", platform::LastError());
+        }
+        std::fprintf(stderr, "boardsim: cannot open a virtual serial line: %s\n", text);
+        return 1;
+    }
+    std::printf("device %s\n", device);
+    std::fflush(stdout);
+    if (hold) platform::InstallControlHandler(OnStop);
+    std::fprintf(stderr, "boardsim: waiting for a recorder on %s\n", device);
+    while (!platform::IsVirtualLinePeerOpen(line))
+        platform::Sleep(10);
+    std::fprintf(stderr, "boardsim: recorder on the line, playing %zu events\n", events.size());
+
+    // Each byte leaves when its last bit would have crossed a 2400-baud line.
+    const std::uint32_t start = platform::TickCount();
+    double clock = 0;
+    for (std::size_t e = 0; e < events.size(); ++e) {
+        if (e > 0) clock += gap;
+        for (std::uint8_t byte : events[e].bytes) {
+            clock += kMillisecondsPerByte;
+            std::uint32_t written = 0;
+            if (!WaitUntil(line, start + static_cast<std::uint32_t>(clock)) ||
+                !platform::WriteFile(line, &byte, 1, &written)) {
+                std::fprintf(stderr, "boardsim: the recorder closed the line\n");
+                platform::CloseFile(line);
+                return 1;
+            }
+        }
+    }
+    // The answers to the last bytes: the line stays open until it has been quiet a while.
+    std::uint32_t quietSince = platform::TickCount();
+    for (bool open = true; open;) {
+        std::uint32_t spent = platform::TickCount() - quietSince;
+        std::uint32_t left = hold ? platform::kWaitForever
+                             : spent >= static_cast<std::uint32_t>(quietMs)
+                                 ? 0
+                                 : static_cast<std::uint32_t>(quietMs) - spent;
+        if (!hold && left == 0) break;
+        switch (platform::WaitForInput(line, left)) {
+            case platform::WaitResult::kReady:
+                open = ReportAnswers(line);
+                quietSince = platform::TickCount();
+                break;
+            case platform::WaitResult::kTimedOut:
+                break;
+            case platform::WaitResult::kFailed:
+                open = false;
+                break;
+        }
+    }
+    std::fprintf(stderr, "boardsim: script played, closing the line\n");
+    platform::CloseFile(line);
+    return 0;
+}
+
+int LiveMain(int argc, char** argv) {
+    int gap = 1000;
+    int quietMs = 1000;
+    bool hold = false;
+    for (int i = 3; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--hold") == 0) {
+            hold = true;
+            continue;
+        }
+        if (i + 1 >= argc) return Usage();
+        char* end = nullptr;
+        long value = std::strtol(argv[i + 1], &end, 10);
+        if (end == argv[i + 1] || *end != '\0' || value < 0 || value > 3600000) return Usage();
+        if (std::strcmp(argv[i], "--gap") == 0) {
+            gap = static_cast<int>(value);
+        } else if (std::strcmp(argv[i], "--wait-ms") == 0) {
+            quietMs = static_cast<int>(value);
+        } else {
+            return Usage();
+        }
+        ++i;
+    }
+    std::vector<Event> events;
+    if (!ReadScript(argv[2], &events)) return 1;
+    return PlayLive(events, gap, quietMs, hold);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 3 && std::strcmp(argv[1], "live") == 0) return LiveMain(argc, argv);
     if (argc < 4 || std::strcmp(argv[1], "record") != 0) return Usage();
     int chunkSize = 0;
     bool random = false;

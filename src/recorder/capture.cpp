@@ -24,19 +24,20 @@ std::uint32_t GetLittleEndian(const std::uint8_t* in) {
     return in[0] | in[1] << 8 | in[2] << 16 | static_cast<std::uint32_t>(in[3]) << 24;
 }
 
-// Appends one record with three writes. A failed write is logged once; recording and
-// decoding go on.
+// Appends one record with three writes. A failed write is logged, and ends the recording:
+// the file may now end inside a record, and a record appended behind that would be read
+// from the wrong place on replay. Capture and decoding go on.
 void WriteRecord(SessionState& session, std::uint32_t elapsed, const std::uint8_t* data,
                  std::uint32_t count) {
-    if (!session.record.IsValid()) return;
+    if (!session.record.IsValid() || session.recordWriteReported) return;
     std::uint8_t header[8];
     PutLittleEndian(header, elapsed);
     PutLittleEndian(header + 4, count);
     std::uint32_t written = 0;
-    bool ok = platform::WriteFile(session.record, header, 4, &written);
-    ok = platform::WriteFile(session.record, header + 4, 4, &written) && ok;
-    ok = platform::WriteFile(session.record, data, count, &written) && ok;
-    if (!ok && !session.recordWriteReported) {
+    bool ok = platform::WriteFile(session.record, header, 4, &written) &&
+              platform::WriteFile(session.record, header + 4, 4, &written) &&
+              platform::WriteFile(session.record, data, count, &written);
+    if (!ok) {
         session.recordWriteReported = 1;
         SystemErrorReport("WriteFile(record)", platform::LastError());
     }

@@ -84,6 +84,23 @@ public:
     // The most memory the program held at once, in kilobytes (known once it has ended).
     long PeakMemoryKb() const { return usage_.ru_maxrss; }
 
+    // Waits at most timeoutMs for the end; answers the exit code as Wait does, or -1 when
+    // the program is still running.
+    int WaitAtMost(int timeoutMs) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (status_ < 0) {
+            int raw = 0;
+            if (::waitpid(pid_, &raw, WNOHANG) == pid_) {
+                status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+            } else if (std::chrono::steady_clock::now() > deadline) {
+                return -1;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        }
+        return status_;
+    }
+
     // Waits until the standard output holds text (or the program has ended, or the time
     // is up); answers whether it does.
     bool WaitForOutput(const std::string& text, int timeoutMs = 10000) {

@@ -1,0 +1,176 @@
+// The live step of the capture loop, in process: a board that hands over scripted chunks,
+// the record file on disk, and the platform's file seam to make record writes fail.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "board/iio.h"
+#include "game/partie.h"
+#include "pgn/session.h"
+#include "platform/platform.h"
+#include "recorder/capture.h"
+#include "recorder/session.h"
+#include "support/board_line.h"
+#include "support/files.h"
+
+namespace {
+
+// A board whose reads deliver one scripted chunk each, alternately at once and after a
+// wait, and then fail (the cable pulled). Each answer it gets is kept with the size the
+// record file had at that moment.
+class ScriptedBoard : public IIOObject {
+public:
+    ScriptedBoard(std::vector<std::string> chunks, std::string recordPath)
+        : chunks_(std::move(chunks)), recordPath_(std::move(recordPath)) {
+        event_ = platform::CreateEvent();
+    }
+    ~ScriptedBoard() { platform::CloseEvent(event_); }
+
+    int Write(const void* bytes, std::uint32_t count, std::uint32_t* written) override {
+        answers.emplace_back(static_cast<const char*>(bytes), count);
+        recordSizeAtAnswer.push_back(ReadBytes(recordPath_).size());
+        *written = count;
+        return 1;
+    }
+    ReadStart BeginRead(void* destination, std::uint32_t capacity, std::uint32_t* count) override {
+        *count = 0;
+        if (next_ >= chunks_.size()) return kReadFailed;
+        destination_ = static_cast<char*>(destination);
+        capacity_ = capacity;
+        count_ = count;
+        if (next_ % 2 == 0) {
+            CompleteRead();
+            return kReadDone;
+        }
+        return event_.value;  // pending: the loop waits, then completes it
+    }
+    int CompleteRead() override {
+        const std::string& chunk = chunks_[next_++];
+        EXPECT_LE(chunk.size(), capacity_);
+        chunk.copy(destination_, chunk.size());
+        *count_ = static_cast<std::uint32_t>(chunk.size());
+        return 1;
+    }
+    int BlockingRead(void*, std::uint32_t, std::uint32_t*) override { return 0; }
+
+    std::vector<std::string> answers;
+    std::vector<std::size_t> recordSizeAtAnswer;
+
+private:
+    std::vector<std::string> chunks_;
+    std::string recordPath_;
+    std::size_t next_ = 0;
+    platform::EventHandle event_;
+    char* destination_ = nullptr;
+    std::uint32_t capacity_ = 0;
+    std::uint32_t* count_ = nullptr;
+};
+
+// Fails the nth write to one file with ENOSPC: the disk is full for a moment, and has room
+// again when the next chunk comes.
+struct FullDisk {
+    platform::FileHandle file;
+    int nth;
+    int seen = 0;
+    static platform::ErrorCode Hook(platform::FileOp op, platform::FileHandle file, const char*,
+                                    void* context) {
+        auto* disk = static_cast<FullDisk*>(context);
+        if (op != platform::FileOp::kWrite || file.value != disk->file.value) return 0;
+        return ++disk->seen == disk->nth ? ENOSPC : 0;
+    }
+};
+
+class LiveCapture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.Ok());
+        SessionState& session = TheSession();
+        session.firstTimePending = 1;
+        session.live = 1;
+        session.recordWriteReported = 0;
+        session.logColumn = 0;
+        session.log = Create(dir / "s.log");
+        session.record = Create(dir / "s.rec");
+        PgnSession& pgn = ThePgnSession();
+        std::snprintf(pgn.pgnPath, sizeof pgn.pgnPath, "%s", (dir / "s.pgn").c_str());
+        pgn.currentGame = new CPartie;
+    }
+    void TearDown() override {
+        platform::SetFaultHook(nullptr, nullptr);
+        SessionState& session = TheSession();
+        platform::CloseFile(session.log);
+        platform::CloseFile(session.record);
+        delete ThePgnSession().currentGame;
+        ThePgnSession().currentGame = nullptr;
+    }
+    static platform::FileHandle Create(const std::string& path) {
+        return platform::OpenFile(path.c_str(), platform::kWrite, platform::Share::kRead,
+                                  platform::Disposition::kCreateAlways);
+    }
+    // Runs the loop on the board until its reads fail; answers the console output.
+    std::string Capture(ScriptedBoard& board) {
+        CPosition* current = &ThePgnSession().currentGame->startingPosition;
+        testing::internal::CaptureStdout();
+        CaptureLoop(&board, current);
+        return testing::internal::GetCapturedStdout();
+    }
+
+    ScratchDir dir;
+};
+
+}  // namespace
+
+// Each chunk is in the record file, whole, before any of it is decoded: the answer to the
+// first time message finds the first record written, the answer to a later 0xFF finds
+// the records up to its own. Empty reads are recorded too.
+TEST_F(LiveCapture, RecordsEachChunkBeforeDecodingIt) {
+    std::string move = MoveMessage("e2e4");
+    std::vector<std::string> chunks = {kFirstTime, move.substr(0, 2), "", move.substr(2) + "\xFF",
+                                       MoveMessage("e7e5")};
+    ScriptedBoard board(chunks, dir / "s.rec");
+    EXPECT_EQ(Capture(board), "1. e4\n1... e5\nUnable to read\n");
+
+    ASSERT_EQ(board.answers, (std::vector<std::string>{"\x99", "\x99"}));
+    EXPECT_EQ(board.recordSizeAtAnswer[0], 8 + kFirstTime.size());
+    EXPECT_EQ(board.recordSizeAtAnswer[1], 4 * 8 + kFirstTime.size() + 2 + 0 + 4);
+    platform::CloseFile(TheSession().record);
+    bool whole = false;
+    std::vector<Record> records = ParseRecords(ReadBytes(dir / "s.rec"), &whole);
+    EXPECT_TRUE(whole);
+    ASSERT_EQ(records.size(), chunks.size());
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        EXPECT_EQ(records[i].data, chunks[i]) << "record " << i;
+        if (i > 0) {
+            EXPECT_LE(records[i - 1].elapsed, records[i].elapsed);
+        }
+    }
+}
+
+// A record write that fails (the disk full) is reported once in the log, as a system error
+// report; the board's moves are decoded, printed and logged all the same. The recording
+// ends there: the file holds the records before, whole, and nothing behind the torn one
+// that a replay would read out of step.
+TEST_F(LiveCapture, AFailedRecordWriteIsReportedOnceAndCaptureGoesOn) {
+    FullDisk disk{TheSession().record, 5};  // the second record's count
+    platform::SetFaultHook(&FullDisk::Hook, &disk);
+    std::vector<std::string> chunks = {kFirstTime, MoveMessage("e2e4"), MoveMessage("e7e5"),
+                                       MoveMessage("g1f3")};
+    ScriptedBoard board(chunks, dir / "s.rec");
+    EXPECT_EQ(Capture(board), "1. e4\n1... e5\n2. Nf3\nUnable to read\n");
+    platform::SetFaultHook(nullptr, nullptr);
+
+    std::string log = ReadBytes(dir / "s.log");
+    const std::string report = "WriteFile(record) : No space left on device (0x0000001C)\n";
+    std::size_t at = log.find(report);
+    ASSERT_NE(at, std::string::npos) << log;
+    EXPECT_EQ(log.find(report, at + 1), std::string::npos) << log;
+    EXPECT_NE(log.find("Move OK : 2. Nf3\n"), std::string::npos) << log;
+
+    // The first record, and of the second what reached the disk before the failure.
+    std::string record = ReadBytes(dir / "s.rec");
+    ASSERT_GE(record.size(), 8 + kFirstTime.size() + 4);
+    EXPECT_EQ(record.substr(8, kFirstTime.size()), kFirstTime);
+    EXPECT_EQ(record.size(), 8 + kFirstTime.size() + 4);
+}
