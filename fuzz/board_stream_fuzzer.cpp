@@ -18,6 +18,8 @@
 //     than it was given;
 //   - the current position belongs to the session's current game;
 //   - the decoder answers the board only in live mode, with single bytes 0x99;
+//   - the log keeps its line discipline, and the PGN file holds one game, with the tags of
+//     a new game, for each new game in the log (CheckSessionLog, CheckSessionPgn);
 //   - the cut of the stream changes nothing: the log, the PGN file and the answers to
 //     the board are the same as when the stream comes in chunks as large as the room
 //     allows.
@@ -119,6 +121,7 @@ Outcome Feed(std::uint8_t flags, const std::vector<std::uint32_t>& sizes,
     Outcome outcome;
     outcome.log = withLog ? ReadWholeFile(logPath) : "";
     outcome.pgn = ReadWholeFile(pgnPath);
+    if (withLog) CheckSessionPgn(pgnPath, CheckSessionLog(outcome.log));
     outcome.answers = board.answers;
     return outcome;
 }

@@ -7,8 +7,10 @@
 // Input: the whole record file, header fields included (records of 4 bytes of elapsed
 // time, 4 bytes of count, then count bytes).
 //
-// Besides what the sanitizers catch: a replay never touches the board link, and the
-// current position belongs to the current game when the loop returns.
+// Besides what the sanitizers catch: a replay never touches the board link; the current
+// position belongs to the current game when the loop returns; the log keeps its line
+// discipline, and the PGN file holds one game, with the tags of a new game, for each new
+// game in the log (CheckSessionLog, CheckSessionPgn).
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -84,5 +86,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     platform::CloseFile(session.log);
     delete pgn.currentGame;
     pgn.currentGame = nullptr;
+    CheckSessionPgn(pgnPath, CheckSessionLog(ReadWholeFile(logPath)));
     return 0;
 }

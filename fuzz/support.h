@@ -24,6 +24,19 @@ bool WriteWholeFile(const std::string& path, const void* data, std::size_t size)
 // Removes path if it exists.
 void RemoveFile(const std::string& path);
 
+// Checks the session log that the decoder and the board handlers wrote (no other writer
+// may have written to it) against the log's line discipline: every line is a line of
+// bare hex bytes ("%02X " each, 1 to 16 of them) or one of the labelled lines, each of
+// those on a line of its own; a move line names the squares of its own bytes and is
+// followed by its verdict; "New Game" follows exactly the time messages whose data is
+// all zeros. Answers the number of new games.
+int CheckSessionLog(const std::string& log);
+
+// Checks the PGN file that a session's new games were saved into: its index finds
+// exactly games games, each with the tags of a new game (the recorder changes none),
+// starting at an "[Event " line. A file that is absent counts as holding no game.
+void CheckSessionPgn(const std::string& path, int games);
+
 // A failed property: says which on standard error and aborts, so that the fuzzer keeps
 // the input.
 [[noreturn]] void PropertyFailed(const char* what);
