@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "recorder/capture.h"
 
 namespace {
 
@@ -162,6 +163,24 @@ std::vector<Chunk> CutIntoChunks(const std::vector<Event>& events, int chunkSize
     return chunks;
 }
 
+// The system's text for the last failed call of the platform layer.
+std::string LastErrorText() {
+    char text[256];
+    if (!platform::ErrorText(platform::LastError(), text, sizeof text)) {
+        std::snprintf(text, sizeof text, "error %u", platform::LastError());
+    }
+    return text;
+}
+
+// An option's value: a whole decimal number from 0 to 3,600,000.
+bool ParseNumber(const char* text, int* value) {
+    char* end = nullptr;
+    long number = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || number < 0 || number > 3600000) return false;
+    *value = static_cast<int>(number);
+    return true;
+}
+
 bool Put(platform::FileHandle file, const void* data, std::uint32_t size) {
     std::uint32_t written = 0;
     return platform::WriteFile(file, data, size, &written);
@@ -173,23 +192,13 @@ bool WriteRecordFile(const char* path, const std::vector<Chunk>& chunks) {
     bool ok = file.IsValid();
     for (const Chunk& chunk : chunks) {
         if (!ok) break;
-        // elapsed time and count, each 4 bytes little-endian, then the data
-        std::uint8_t header[8];
+        std::uint8_t header[kRecordHeaderSize];
         auto count = static_cast<std::uint32_t>(chunk.bytes.size());
-        for (int i = 0; i < 4; ++i) {
-            header[i] = static_cast<std::uint8_t>(chunk.elapsed >> (8 * i));
-            header[4 + i] = static_cast<std::uint8_t>(count >> (8 * i));
-        }
-        ok = Put(file, header, 8) && Put(file, chunk.bytes.data(), count);
+        PutRecordHeader(header, chunk.elapsed, count);
+        ok = Put(file, header, sizeof header) && Put(file, chunk.bytes.data(), count);
     }
     ok = platform::CloseFile(file) && ok;
-    if (!ok) {
-        char text[256];
-        if (!platform::ErrorText(platform::LastError(), text, sizeof text)) {
-            std::snprintf(text, sizeof text, "error %u", platform::LastError());
-        }
-        std::fprintf(stderr, "boardsim: cannot write %s: %s\n", path, text);
-    }
+    if (!ok) std::fprintf(stderr, "boardsim: cannot write %s: %s\n", path, LastErrorText().c_str());
     return ok;
 }
 
@@ -246,11 +255,8 @@ int PlayLive(const std::vector<Event>& events, int gap, int quietMs, bool hold) 
     char device[256];
     platform::FileHandle line = platform::OpenVirtualLine(device, sizeof device);
     if (!line.IsValid()) {
-        char text[256];
-        if (!platform::ErrorText(platform::LastError(), text, sizeof text)) {
-            std::snprintf(text, sizeof text, "error %u", platform::LastError());
-        }
-        std::fprintf(stderr, "boardsim: cannot open a virtual serial line: %s\n", text);
+        std::fprintf(stderr, "boardsim: cannot open a virtual serial line: %s\n",
+                     LastErrorText().c_str());
         return 1;
     }
     std::printf("device %s\n", device);
@@ -312,14 +318,12 @@ int LiveMain(int argc, char** argv) {
             hold = true;
             continue;
         }
-        if (i + 1 >= argc) return Usage();
-        char* end = nullptr;
-        long value = std::strtol(argv[i + 1], &end, 10);
-        if (end == argv[i + 1] || *end != '\0' || value < 0 || value > 3600000) return Usage();
+        int value = 0;
+        if (i + 1 >= argc || !ParseNumber(argv[i + 1], &value)) return Usage();
         if (std::strcmp(argv[i], "--gap") == 0) {
-            gap = static_cast<int>(value);
+            gap = value;
         } else if (std::strcmp(argv[i], "--wait-ms") == 0) {
-            quietMs = static_cast<int>(value);
+            quietMs = value;
         } else {
             return Usage();
         }
@@ -340,15 +344,16 @@ int main(int argc, char** argv) {
     unsigned seed = 0;
     int gap = 1000;
     for (int i = 4; i < argc; ++i) {
-        if (i + 1 >= argc) return Usage();
-        long value = std::strtol(argv[i + 1], nullptr, 10);
-        if (std::strcmp(argv[i], "--chunk") == 0 && value > 0 && value <= 8192) {
-            chunkSize = static_cast<int>(value);
-        } else if (std::strcmp(argv[i], "--seed") == 0 && value >= 0) {
+        int value = 0;
+        if (i + 1 >= argc || !ParseNumber(argv[i + 1], &value)) return Usage();
+        if (std::strcmp(argv[i], "--chunk") == 0 && value > 0 &&
+            value <= static_cast<int>(kCaptureBufferSize)) {
+            chunkSize = value;
+        } else if (std::strcmp(argv[i], "--seed") == 0) {
             random = true;
             seed = static_cast<unsigned>(value);
-        } else if (std::strcmp(argv[i], "--gap") == 0 && value >= 0) {
-            gap = static_cast<int>(value);
+        } else if (std::strcmp(argv[i], "--gap") == 0) {
+            gap = value;
         } else {
             return Usage();
         }

@@ -13,21 +13,6 @@
 
 namespace {
 
-const char* ResultText(std::int32_t result) {
-    switch (result) {
-        case kResultWhiteWins:
-            return "1-0";
-        case kResultDraw:
-            return "1/2-1/2";
-        case kResultBlackWins:
-            return "0-1";
-        case kResultUnknown:
-            return "*";
-        default:
-            return "";
-    }
-}
-
 void Field(const std::optional<std::string>& value) {
     std::putchar('\t');
     if (value) std::fwrite(value->data(), 1, value->size(), stdout);
@@ -51,7 +36,8 @@ int main(int argc, char** argv) {
         std::printf("%u", static_cast<unsigned>(header->startOffset));
         Field(header->White);
         Field(header->Black);
-        std::printf("\t%s", ResultText(header->result));
+        const char* result = ResultText(header->result);
+        std::printf("\t%s", result ? result : "");
         Field(header->Date);
         Field(header->Event);
         Field(header->Site);

@@ -2,7 +2,6 @@
 
 #include "chess/san.h"
 #include "game/partie.h"
-#include "pgn/fichier.h"
 #include "pgn/save.h"
 #include "pgn/session.h"
 #include "recorder/console.h"
@@ -62,17 +61,10 @@ void OnTimeMessage(const std::uint8_t* message, CPosition*& current) {
     if (newGame) {
         ConsolePrint("New game\n");
         LogWrite("\nNew Game");
+        SaveAndReleaseCurrentGame();
         PgnSession& pgn = ThePgnSession();
-        CPartie* finished = pgn.currentGame;
-        {
-            CFichier file;
-            bool saved = SaveGame(file) == 0;
-            pgn.currentGame = new CPartie;
-            current = &pgn.currentGame->startingPosition;
-            // A saved game belongs to the file object, which frees it as it goes; a game
-            // that could not be saved is still ours.
-            if (!saved) delete finished;
-        }
+        pgn.currentGame = new CPartie;
+        current = &pgn.currentGame->startingPosition;
     }
     LineBreakIfNeeded();
 }

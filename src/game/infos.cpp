@@ -25,16 +25,33 @@ bool SameName(const std::string& a, const char* b) {
 
 }  // namespace
 
-CInfosPartie::CInfosPartie()
-    : result(kNoResult), LastMove(0), Trait(0), startOffset(0), endOffset(0) {
-    White = "White";
-    Black = "Black";
-    Event = "?";
-    Site = "?";
-    Round = "?";
-    Date = "????.??.??";
-    result = kResultUnknown;
+const char* ResultText(std::int32_t result) {
+    switch (result) {
+        case kResultWhiteWins:
+            return "1-0";
+        case kResultDraw:
+            return "1/2-1/2";
+        case kResultBlackWins:
+            return "0-1";
+        case kResultUnknown:
+            return "*";
+        default:
+            return nullptr;
+    }
 }
+
+CInfosPartie::CInfosPartie()
+    : White("White"),
+      Black("Black"),
+      Event("?"),
+      Date("????.??.??"),
+      Round("?"),
+      Site("?"),
+      result(kResultUnknown),
+      LastMove(0),
+      Trait(0),
+      startOffset(0),
+      endOffset(0) {}
 
 CInfosPartie::~CInfosPartie() = default;
 

@@ -23,6 +23,9 @@ constexpr std::int32_t kResultBlackWins = 2;
 constexpr std::int32_t kResultUnknown = 3;
 constexpr std::int32_t kNoResult = -1;
 
+// A result code's PGN text ("1-0", "1/2-1/2", "0-1" or "*"); null for any other code.
+const char* ResultText(std::int32_t result);
+
 // Room for a path and its terminator.
 constexpr int kPathSize = 260;
 // The longest preview, in bytes.

@@ -10,10 +10,7 @@ CPartie::CPartie()
       reserved2(0),
       modified(0),
       saveMode(0),
-      fichier(nullptr) {
-    LastMove = 0;
-    result = kResultUnknown;
-}
+      fichier(nullptr) {}
 
 CPartie::~CPartie() {
     // The tree goes first (each move frees what follows it), then the game comment; the

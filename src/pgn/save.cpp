@@ -56,10 +56,7 @@ bool Restore(const char* fileName, const char* backupName, FileHandle& file, Fil
 std::uint32_t StoreNew(CPartie& game) {
     FileHandle file = platform::OpenFile(game.fileName, platform::kWrite, platform::Share::kNone,
                                          platform::Disposition::kOpenAlways);
-    if (!file.IsValid()) {
-        ReportSaveError(game.fileName);
-        return kSaveFailed;
-    }
+    if (!file.IsValid()) return Fail(game.fileName, platform::LastError());
     // The file should be new. If it holds anything (it appeared since the save looked,
     // or the look failed), writing at its start would damage it: leave it alone.
     std::uint64_t size = 0;
@@ -95,10 +92,7 @@ std::uint32_t StoreRewrite(CPartie& game) {
     }
     FileHandle backup = platform::OpenFile(backupName, platform::kRead, platform::Share::kNone,
                                            platform::Disposition::kOpenExisting);
-    if (!backup.IsValid()) {
-        ReportSaveError(game.fileName);
-        return kSaveFailed;
-    }
+    if (!backup.IsValid()) return Fail(game.fileName, platform::LastError());
     FileHandle file = platform::OpenFile(game.fileName, platform::kWrite, platform::Share::kNone,
                                          platform::Disposition::kOpenAlways);
     if (!file.IsValid()) {
@@ -154,10 +148,7 @@ std::uint32_t SaveGame(CFichier& file) {
         FileHandle pgn =
             platform::OpenFile(game->fileName, platform::kReadWrite, platform::Share::kNone,
                                platform::Disposition::kOpenExisting);
-        if (!pgn.IsValid()) {
-            ReportSaveError(game->fileName);
-            return kSaveFailed;
-        }
+        if (!pgn.IsValid()) return Fail(game->fileName, platform::LastError());
         // The game goes after the old contents (which end in "\r\n\r\n") and one more
         // "\r\n": two empty lines between games.
         std::uint64_t size = 0;
@@ -183,6 +174,15 @@ std::uint32_t SaveGame(CFichier& file) {
 
     std::uint32_t result = StoreGame(*game);
     if (result == 0) file.AddGame(game, 0);
+    return result;
+}
+
+std::uint32_t SaveAndReleaseCurrentGame() {
+    PgnSession& session = ThePgnSession();
+    CFichier file;
+    std::uint32_t result = SaveGame(file);
+    if (result != 0) delete session.currentGame;
+    session.currentGame = nullptr;
     return result;
 }
 

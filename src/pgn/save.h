@@ -29,6 +29,11 @@ constexpr std::uint32_t kSaveFailed = 0x80004005;
 // game, or kSaveFailed.
 std::uint32_t SaveGame(CFichier& file);
 
+// Saves the session's current game through a file object of its own and lets go of it:
+// a saved game is freed with that file object, one that could not be saved is freed
+// here. The session then has no current game. Answers SaveGame's result.
+std::uint32_t SaveAndReleaseCurrentGame();
+
 // Writes game into its file name in its save mode. Answers 0 or kSaveFailed; on success
 // the game is marked stored and not modified.
 std::uint32_t StoreGame(CPartie& game);

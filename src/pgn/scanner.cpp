@@ -6,7 +6,6 @@
 namespace {
 
 constexpr std::uint32_t kLineBuffer = 256;
-constexpr std::int64_t kNoGame = -1;
 
 bool IsLineEnd(char c) {
     return c == '\r' || c == '\n';
@@ -70,20 +69,20 @@ void ScanHeaders(platform::FileHandle file, std::int32_t* count, CFichier* fichi
     if (!platform::SetFilePointer(file, 0, platform::SeekFrom::kBegin, nullptr)) return;
     std::uint64_t linePosition = 0;
     CInfosPartie2* current = nullptr;
-    std::int64_t openGame = kNoGame;
+    bool inGame = false;  // a tag section has begun
     bool setUp = false;
     char line[kLineBuffer];
     for (;;) {
         std::uint32_t size = sizeof line;
         if (!ReadChunk(line, &size, file)) break;
         if (line[0] == '[') {
-            if (openGame == kNoGame) {
+            if (!inGame) {
                 // A game begins at its first tag line.
                 if (!current) current = new (std::nothrow) CInfosPartie2;
                 if (!current) break;
                 current->Reset();
                 current->startOffset = static_cast<std::uint32_t>(linePosition);
-                openGame = static_cast<std::int64_t>(linePosition);
+                inGame = true;
             }
             if (ApplyTag(*current, line)) setUp = true;
         } else if (current && IsComplete(*current)) {
@@ -95,7 +94,7 @@ void ScanHeaders(platform::FileHandle file, std::int32_t* count, CFichier* fichi
             fichier->AddGame(current, static_cast<std::uint32_t>(after));
             current = new (std::nothrow) CInfosPartie2;
             if (current) current->Reset();
-            openGame = kNoGame;
+            inGame = false;
             setUp = false;
         }
         if (!platform::SetFilePointer(file, 0, platform::SeekFrom::kCurrent, &linePosition)) break;

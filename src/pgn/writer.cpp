@@ -35,36 +35,6 @@ bool Tag(platform::FileHandle file, const char* opening, const std::optional<std
            WritePiece(file, "\"]\r\n");
 }
 
-const char* ResultTag(std::int32_t result) {
-    switch (result) {
-        case kResultWhiteWins:
-            return "[Result \"1-0\"]\r\n";
-        case kResultDraw:
-            return "[Result \"1/2-1/2\"]\r\n";
-        case kResultBlackWins:
-            return "[Result \"0-1\"]\r\n";
-        case kResultUnknown:
-            return "[Result \"*\"]\r\n";
-        default:
-            return nullptr;
-    }
-}
-
-const char* TerminationMarker(std::int32_t result) {
-    switch (result) {
-        case kResultWhiteWins:
-            return " 1-0";
-        case kResultDraw:
-            return " 1/2-1/2";
-        case kResultBlackWins:
-            return " 0-1";
-        case kResultUnknown:
-            return " *";
-        default:
-            return nullptr;
-    }
-}
-
 }  // namespace
 
 int OutputColumn() {
@@ -260,7 +230,12 @@ bool CPartie::WritePGN(platform::FileHandle file) {
         !Tag(file, "[Date \"", Date, "????.??.??") || !Tag(file, "[Round \"", Round, "?") ||
         !Tag(file, "[White \"", White, "?") || !Tag(file, "[Black \"", Black, "?"))
         return false;
-    if (const char* tag = ResultTag(result); tag && !WritePiece(file, tag)) return false;
+    const char* resultText = ResultText(result);
+    if (resultText) {
+        char tag[32];
+        std::snprintf(tag, sizeof tag, "[Result \"%s\"]\r\n", resultText);
+        if (!WritePiece(file, tag)) return false;
+    }
 
     if (startingPosition.setUp) {
         if (!WritePiece(file, "[SetUp \"1\"]\r\n")) return false;
@@ -298,8 +273,12 @@ bool CPartie::WritePGN(platform::FileHandle file) {
     }
     if (startingPosition.continuation && !WriteMoveText(file, startingPosition.continuation))
         return false;
-    if (const char* marker = TerminationMarker(result); marker && !WritePiece(file, marker))
-        return false;
+    if (resultText) {
+        // The termination marker is one piece, for the wrapping.
+        char marker[16];
+        std::snprintf(marker, sizeof marker, " %s", resultText);
+        if (!WritePiece(file, marker)) return false;
+    }
 
     outputColumn = 0;
     return WritePiece(file, "\r\n\r\n");

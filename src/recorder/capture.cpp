@@ -10,11 +10,6 @@
 
 namespace {
 
-// The record file is a flat run of records, one per chunk the port delivered, with no
-// header and no trailer:
-//   offset 0, 4 bytes: milliseconds from the loop's start to the chunk, little-endian
-//   offset 4, 4 bytes: the number of data bytes that follow, little-endian
-//   offset 8, count bytes: the chunk, as the port delivered it (carried bytes excluded)
 void PutLittleEndian(std::uint8_t* out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
         out[i] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -30,9 +25,8 @@ std::uint32_t GetLittleEndian(const std::uint8_t* in) {
 void WriteRecord(SessionState& session, std::uint32_t elapsed, const std::uint8_t* data,
                  std::uint32_t count) {
     if (!session.record.IsValid() || session.recordWriteReported) return;
-    std::uint8_t header[8];
-    PutLittleEndian(header, elapsed);
-    PutLittleEndian(header + 4, count);
+    std::uint8_t header[kRecordHeaderSize];
+    PutRecordHeader(header, elapsed, count);
     std::uint32_t written = 0;
     bool ok = platform::WriteFile(session.record, header, 4, &written) &&
               platform::WriteFile(session.record, header + 4, 4, &written) &&
@@ -49,6 +43,11 @@ bool ReadExactly(platform::FileHandle file, void* buffer, std::uint32_t size) {
 }
 
 }  // namespace
+
+void PutRecordHeader(std::uint8_t* header, std::uint32_t elapsed, std::uint32_t count) {
+    PutLittleEndian(header, elapsed);
+    PutLittleEndian(header + 4, count);
+}
 
 void CaptureLoop(IIOObject* link, CPosition*& current) {
     SessionState& session = TheSession();
@@ -83,13 +82,11 @@ void CaptureLoop(IIOObject* link, CPosition*& current) {
                 return;
             }
             count = GetLittleEndian(header);
-            if (count > kCaptureBufferSize) {
-                ConsolePrint("Read buffer to small : %d vs %d\n",
-                             static_cast<int>(kCaptureBufferSize), static_cast<int>(count));
-                return;
-            }
-            if (count > room) {  // a foreign file: the chunk would not fit behind the carried bytes
-                ConsolePrint("Read buffer to small : %d vs %d\n", static_cast<int>(room),
+            if (count > room) {
+                // Larger than the buffer, or (a foreign file) than the room behind the
+                // carried bytes: the message names what it does not fit.
+                std::uint32_t size = count > kCaptureBufferSize ? kCaptureBufferSize : room;
+                ConsolePrint("Read buffer to small : %d vs %d\n", static_cast<int>(size),
                              static_cast<int>(count));
                 return;
             }

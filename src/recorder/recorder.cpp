@@ -7,7 +7,6 @@
 
 #include "board/serial_port.h"
 #include "game/partie.h"
-#include "pgn/fichier.h"
 #include "pgn/save.h"
 #include "pgn/session.h"
 #include "recorder/bounded.h"
@@ -48,11 +47,7 @@ void PrintHelp(const char* name) {
 void OnControlEvent() {
     SessionState& session = TheSession();
     session.sessionLock.lock();
-    PgnSession& pgn = ThePgnSession();
-    if (pgn.currentGame) {
-        CFichier file;
-        if (SaveGame(file) == 0) pgn.currentGame = nullptr;  // the file object frees it
-    }
+    SaveAndReleaseCurrentGame();
     {
         std::lock_guard<std::mutex> hold(session.logLock);
         platform::CloseFile(session.log);
@@ -173,10 +168,9 @@ int RecorderMain(int argc, char** argv) {
     port.Close();
 
     std::lock_guard<std::mutex> hold(session.sessionLock);
-    if (session.live && pgn.currentGame) {
+    if (session.live) {
         // The line failed (the board's cable pulled): keep the game in progress.
-        CFichier file;
-        if (SaveGame(file) == 0) pgn.currentGame = nullptr;
+        SaveAndReleaseCurrentGame();
     }
     // A replay that reaches its end does not save the game in progress.
     delete pgn.currentGame;

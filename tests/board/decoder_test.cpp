@@ -177,11 +177,12 @@ TEST_F(DecoderTest, TimeMessages) {
     EXPECT_EQ(Feed(Bytes({0x93, 0, 0x10, 0, 0, 0x10, 0, 0, 0})), "");  // a running clock
     EXPECT_EQ(Log(), "Time : 93 00 10 00 00 10 00 00 00 \n");
     EXPECT_FALSE(Exists(dir / "games.pgn"));
-    CPartie* first = ThePgnSession().currentGame;
     EXPECT_EQ(Feed(kNewGame), "New game\n");  // a game without moves is saved too
-    EXPECT_NE(ThePgnSession().currentGame, first);
-    EXPECT_EQ(current, &ThePgnSession().currentGame->startingPosition);
     EXPECT_NE(Pgn().find("[Result \"*\"]\r\n\r\n *\r\n\r\n"), std::string::npos) << Pgn();
+    // The saved game went with its file object; a fresh one is current.
+    ASSERT_NE(ThePgnSession().currentGame, nullptr);
+    EXPECT_EQ(current, &ThePgnSession().currentGame->startingPosition);
+    EXPECT_EQ(Feed(Move(0x14, 0x34)), "1. e4\n");
 }
 
 TEST_F(DecoderTest, AFailedSaveAtANewGameReportsAndGoesOn) {
