@@ -7,7 +7,7 @@
 
 const char* SerialDevice() {
     const char* device = std::getenv("CHESSREC_PORT");
-    return device && *device ? device : "/dev/ttyS0";
+    return device && *device ? device : platform::DefaultSerialDevice();
 }
 
 CSerialPort::~CSerialPort() {
@@ -62,8 +62,8 @@ int CSerialPort::Open() {
     if (!platform::GetCommTimeouts(port_, &timeouts)) {
         SystemErrorReport("GetCommTimeouts", platform::LastError());
     }
-    readEvent_ = platform::CreateEvent();
-    writeEvent_ = platform::CreateEvent();
+    readEvent_ = platform::CreateIoEvent();
+    writeEvent_ = platform::CreateIoEvent();
     return 1;
 }
 

@@ -5,17 +5,11 @@
 
 #include "pgn/session.h"
 
-namespace {
-
-// The path separator of this system.
-constexpr char kSeparator = '/';
-
-}  // namespace
-
 CFichier::CFichier() : path{}, namePart(nullptr), head(nullptr), tail(nullptr), gameCount(0) {
     std::snprintf(path, sizeof path, "%s", ThePgnSession().pgnPath);
-    char* separator = std::strrchr(path, kSeparator);
-    if (separator) namePart = separator + 1;
+    for (char* at = path; *at; ++at) {
+        if (platform::IsPathSeparator(*at)) namePart = at + 1;
+    }
 }
 
 CFichier::~CFichier() {

@@ -75,7 +75,7 @@ std::uint32_t StoreNew(CPartie& game) {
     if (written && closed) return 0;
     if (written) code = platform::LastError();
     // The file did not exist before this save: nothing of it is worth keeping.
-    platform::DeleteFile(game.fileName);
+    platform::RemoveFile(game.fileName);
     return Fail(game.fileName, code);
 }
 
@@ -84,10 +84,10 @@ std::uint32_t StoreRewrite(CPartie& game) {
     char backupName[kBackupNameSize];
     std::snprintf(backupName, sizeof backupName, "%s.bak", game.fileName);
 
-    if (!platform::CopyFile(game.fileName, backupName)) {
+    if (!platform::CopyFileOver(game.fileName, backupName)) {
         // What the copy left is no backup.
         platform::ErrorCode code = platform::LastError();
-        platform::DeleteFile(backupName);
+        platform::RemoveFile(backupName);
         return Fail(game.fileName, code);
     }
     FileHandle backup = platform::OpenFile(backupName, platform::kRead, platform::Share::kNone,
@@ -112,7 +112,7 @@ std::uint32_t StoreRewrite(CPartie& game) {
         platform::ErrorCode code = platform::LastError();
         if (Restore(game.fileName, backupName, file, backup, game.startOffset)) {
             platform::CloseFile(backup);
-            platform::DeleteFile(backupName);
+            platform::RemoveFile(backupName);
         } else {
             // The backup holds the file as it was: it stays for the user.
             platform::CloseFile(file);
@@ -123,7 +123,7 @@ std::uint32_t StoreRewrite(CPartie& game) {
     // The file is complete: the backup only read, and a backup left behind is replaced
     // by the next save's copy.
     platform::CloseFile(backup);
-    platform::DeleteFile(backupName);
+    platform::RemoveFile(backupName);
 
     if (game.fichier) {
         game.fichier->GamesMoved(

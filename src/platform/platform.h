@@ -26,9 +26,20 @@ void SetLastError(ErrorCode code);
 // Answers false, with text empty, when the system has no description for the code.
 bool ErrorText(ErrorCode code, char* text, std::size_t size);
 
-// True when code is what OpenFile reports for a file that another holder keeps open
-// without sharing it (Windows: a sharing violation).
-bool IsSharingViolation(ErrorCode code);
+// The errors that portable code and tests tell apart. Each system has its own codes.
+enum class ErrorKind {
+    kNotFound,          // no such file or device
+    kAccessDenied,      // the caller may not open it
+    kSharingViolation,  // another holder keeps the file open without sharing it (OpenFile)
+    kWouldBlock,        // an overlapped operation is not done yet (GetOverlappedResult)
+    kDiskFull,          // no room left on the device
+};
+
+// Whether code is an error of kind.
+bool IsError(ErrorCode code, ErrorKind kind);
+
+// The system's code for an error of kind (what a test's fault hook fails a call with).
+ErrorCode ErrorOf(ErrorKind kind);
 
 // Shows a failure to the user and returns when it has been shown. On a console system
 // this is one line on standard error, "caption: text", flushed at once.
@@ -83,9 +94,9 @@ bool CloseFile(FileHandle& file);
 // opened like a sharing reader and to like an unshared writer, so a copy onto a file that
 // is held open (or onto from itself) fails with a sharing violation before to is touched.
 // Any failed step fails the copy, with that step's error in LastError().
-bool CopyFile(const char* from, const char* to);
+bool CopyFileOver(const char* from, const char* to);
 
-bool DeleteFile(const char* path);
+bool RemoveFile(const char* path);
 
 // True when something exists at path (Windows: GetFileAttributesA succeeds).
 bool FileExists(const char* path);
@@ -93,12 +104,15 @@ bool FileExists(const char* path);
 // Test seam: every file call above asks the hook first. A hook that answers non-zero
 // makes the call fail with that error code, before the system is asked. file is the
 // handle the call works on (invalid for calls by path); path is the path for calls by
-// path (OpenFile, CopyFile, DeleteFile, FileExists), else null. The copy loop of
-// CopyFile goes through kRead and kWrite as well (and its opens and closes through kOpen
+// path (OpenFile, CopyFileOver, RemoveFile, FileExists), else null. The copy loop of
+// CopyFileOver goes through kRead and kWrite as well (and its opens and closes through kOpen
 // and kClose). The hook is process-wide.
 enum class FileOp { kOpen, kRead, kWrite, kSeek, kTruncate, kClose, kCopy, kDelete, kStat };
 using FaultHook = ErrorCode (*)(FileOp op, FileHandle file, const char* path, void* context);
 void SetFaultHook(FaultHook hook, void* context);
+
+// True when c separates the parts of a path on this system.
+bool IsPathSeparator(char c);
 
 // ---------------------------------------------------------------------------------------
 // Process
@@ -125,6 +139,9 @@ bool InstallControlHandler(ControlHandler handler);
 
 // ---------------------------------------------------------------------------------------
 // Serial line
+
+// The board's device when none is named: the system's first serial port.
+const char* DefaultSerialDevice();
 
 // Opens a serial device for reading and writing, exclusively, for overlapped I/O.
 FileHandle OpenSerialPort(const char* device);
@@ -155,13 +172,13 @@ bool GetCommTimeouts(FileHandle port, CommTimeouts* timeouts);
 bool SetCommTimeouts(FileHandle port, const CommTimeouts& timeouts);
 
 // A manual-reset event that a pending overlapped operation signals. A process has a few
-// (16); CreateEvent answers an invalid handle, with LastError() set, when none is left.
+// (16); CreateIoEvent answers an invalid handle, with LastError() set, when none is left.
 // A valid handle is never 0.
 struct EventHandle {
     std::intptr_t value = -1;
     bool IsValid() const { return value != -1; }
 };
-EventHandle CreateEvent();
+EventHandle CreateIoEvent();
 bool ResetEvent(EventHandle event);
 void CloseEvent(EventHandle& event);  // closes a valid event and marks it invalid
 
@@ -187,9 +204,9 @@ IoStart WriteFileOverlapped(FileHandle port, const void* data, std::uint32_t siz
                             std::uint32_t* count, Overlapped* overlap);
 
 // Finishes a pending operation: with wait, until it is done; without, answers false when
-// it is not done yet (LastError() is then EAGAIN on POSIX). *count gets the bytes moved.
-// Asked again after the operation is done, it gives the same count again. The buffer or
-// data of a pending operation must stay in place until it is done.
+// it is not done yet (LastError() is then an error of ErrorKind::kWouldBlock). *count gets the
+// bytes moved. Asked again after the operation is done, it gives the same count again. The buffer
+// or data of a pending operation must stay in place until it is done.
 bool GetOverlappedResult(FileHandle port, Overlapped* overlap, std::uint32_t* count, bool wait);
 
 // ---------------------------------------------------------------------------------------

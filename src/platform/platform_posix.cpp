@@ -399,8 +399,36 @@ bool ErrorText(ErrorCode code, char* text, std::size_t size) {
 }
 
 // A sharing violation is a lock that another handle holds (see OpenFile).
-bool IsSharingViolation(ErrorCode code) {
-    return code == EBUSY;
+bool IsError(ErrorCode code, ErrorKind kind) {
+    switch (kind) {
+        case ErrorKind::kNotFound:
+            return code == ENOENT;
+        case ErrorKind::kAccessDenied:
+            return code == EACCES || code == EPERM;
+        case ErrorKind::kSharingViolation:
+            return code == EBUSY;
+        case ErrorKind::kWouldBlock:
+            return code == EAGAIN;
+        case ErrorKind::kDiskFull:
+            return code == ENOSPC;
+    }
+    return false;
+}
+
+ErrorCode ErrorOf(ErrorKind kind) {
+    switch (kind) {
+        case ErrorKind::kNotFound:
+            return ENOENT;
+        case ErrorKind::kAccessDenied:
+            return EACCES;
+        case ErrorKind::kSharingViolation:
+            return EBUSY;
+        case ErrorKind::kWouldBlock:
+            return EAGAIN;
+        case ErrorKind::kDiskFull:
+            return ENOSPC;
+    }
+    return EINVAL;
 }
 
 // The error box is a line on standard error.
@@ -540,7 +568,7 @@ bool CloseFile(FileHandle& file) {
     return true;
 }
 
-bool CopyFile(const char* from, const char* to) {
+bool CopyFileOver(const char* from, const char* to) {
     if (!HookAllows(FileOp::kCopy, FileHandle{}, from)) return false;
     FileHandle source = OpenFile(from, kRead, Share::kRead, Disposition::kOpenExisting);
     if (!source.IsValid()) return false;
@@ -580,10 +608,14 @@ bool CopyFile(const char* from, const char* to) {
     return ok;
 }
 
-bool DeleteFile(const char* path) {
+bool RemoveFile(const char* path) {
     if (!HookAllows(FileOp::kDelete, FileHandle{}, path)) return false;
     if (::unlink(path) != 0) return FailErrno();
     return true;
+}
+
+bool IsPathSeparator(char c) {
+    return c == '/';
 }
 
 bool FileExists(const char* path) {
@@ -678,6 +710,10 @@ bool InstallControlHandler(ControlHandler handler) {
 
 // ---------------------------------------------------------------------------------------
 // Serial line
+
+const char* DefaultSerialDevice() {
+    return "/dev/ttyS0";
+}
 
 FileHandle OpenSerialPort(const char* device) {
     FileHandle port;
@@ -828,7 +864,7 @@ bool SetCommTimeouts(FileHandle port, const CommTimeouts& timeouts) {
     return true;
 }
 
-EventHandle CreateEvent() {
+EventHandle CreateIoEvent() {
     std::lock_guard<std::mutex> lock(tables.mutex);
     for (int i = 0; i < kEventSlots; ++i) {
         EventSlot& slot = tables.events[i];

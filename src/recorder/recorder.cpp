@@ -37,8 +37,8 @@ void PrintHelp(const char* name) {
         "\n"
         "Environment:\n"
         "  CHESSREC_DIR   folder for the session files\n"
-        "  CHESSREC_PORT  serial device of the board (default /dev/ttyS0)\n",
-        name);
+        "  CHESSREC_PORT  serial device of the board (default %s)\n",
+        name, platform::DefaultSerialDevice());
     std::fflush(stdout);
 }
 
@@ -56,6 +56,15 @@ void OnControlEvent() {
     platform::ExitProcess(0);
 }
 
+// The last path separator in path, or null.
+const char* LastSeparator(const char* path) {
+    const char* last = nullptr;
+    for (const char* at = path; *at; ++at) {
+        if (platform::IsPathSeparator(*at)) last = at;
+    }
+    return last;
+}
+
 // Where the session files go: the executable's path, or the same file name in
 // CHESSREC_DIR. Answers false when the path cannot be had or does not fit.
 bool SessionBasePath(char* path, std::size_t size) {
@@ -63,18 +72,18 @@ bool SessionBasePath(char* path, std::size_t size) {
     if (!platform::ExecutablePath(executable, sizeof executable)) return false;
     const char* folder = std::getenv("CHESSREC_DIR");
     if (!folder || !*folder) return BoundedCopy(path, size, executable) == kOk;
-    const char* slash = std::strrchr(executable, '/');
+    const char* slash = LastSeparator(executable);
     const char* name = slash ? slash + 1 : executable;
     std::size_t length = std::strlen(folder);
-    const char* separator = length > 0 && folder[length - 1] == '/' ? "" : "/";
+    const char* separator = length > 0 && platform::IsPathSeparator(folder[length - 1]) ? "" : "/";
     return BoundedPrint(path, size, nullptr, "%s%s%s", folder, separator, name) == kOk;
 }
 
 // The offset at which the session number goes: after the last dot of the file name,
 // or, for a name without one, after a dot appended to it.
 std::size_t NumberOffset(char* path) {
-    char* slash = std::strrchr(path, '/');
-    char* name = slash ? slash + 1 : path;
+    const char* slash = LastSeparator(path);
+    char* name = slash ? path + (slash - path) + 1 : path;
     char* dot = std::strrchr(name, '.');
     if (dot && dot != name) return static_cast<std::size_t>(dot + 1 - path);
     std::size_t length = std::strlen(path);
@@ -128,7 +137,9 @@ int RecorderMain(int argc, char** argv) {
         if (platform::FileExists(pgn.pgnPath)) continue;
         session.log = platform::OpenFile(logPath, platform::kWrite, platform::Share::kRead,
                                          platform::Disposition::kCreateAlways);
-        if (session.log.IsValid() || !platform::IsSharingViolation(platform::LastError())) break;
+        if (session.log.IsValid() ||
+            !platform::IsError(platform::LastError(), platform::ErrorKind::kSharingViolation))
+            break;
     }
     if (number > kLastSessionNumber) {
         ConsolePrint("No free session number\n");

@@ -13,7 +13,7 @@ namespace {
 
 using platform::FileOp;
 
-constexpr platform::ErrorCode kDiskFull = 28;  // ENOSPC on this system
+const platform::ErrorCode kDiskFull = platform::ErrorOf(platform::ErrorKind::kDiskFull);
 
 // A file object that writes down what GamesMoved is told.
 class WatchedFile : public CFichier {

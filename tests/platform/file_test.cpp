@@ -92,7 +92,7 @@ TEST_F(FileTest, SharingFollowsAccessAndShareMode) {
             OpenFile(path.c_str(), c.secondAccess, c.secondShare, Disposition::kOpenExisting);
         EXPECT_EQ(second.IsValid(), c.coexist);
         if (!c.coexist) {
-            EXPECT_TRUE(IsSharingViolation(LastError()));
+            EXPECT_TRUE(IsError(LastError(), platform::ErrorKind::kSharingViolation));
         }
         EXPECT_TRUE(CloseFile(second));
         EXPECT_TRUE(CloseFile(first));
@@ -114,7 +114,9 @@ TEST_F(FileTest, AnotherProcessIsExcludedByAWriter) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         FileHandle reader = OpenFile(path.c_str(), kRead, Share::kRead, Disposition::kOpenExisting);
-        ::_exit(!reader.IsValid() && IsSharingViolation(LastError()) ? 0 : 1);
+        ::_exit(!reader.IsValid() && IsError(LastError(), platform::ErrorKind::kSharingViolation)
+                    ? 0
+                    : 1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -130,7 +132,7 @@ TEST_F(FileTest, CreateAlwaysTruncatesOnlyOnceItHoldsTheFile) {
 
     FileHandle second = OpenFile(path.c_str(), kWrite, Share::kRead, Disposition::kCreateAlways);
     EXPECT_FALSE(second.IsValid());
-    EXPECT_TRUE(IsSharingViolation(LastError()));
+    EXPECT_TRUE(IsError(LastError(), platform::ErrorKind::kSharingViolation));
     // A reader that takes no lock (tail -f) still sees the contents, untouched.
     EXPECT_EQ(Get(path), "earlier session");
 
@@ -144,7 +146,7 @@ TEST_F(FileTest, CreateAlwaysTruncatesOnlyOnceItHoldsTheFile) {
 TEST_F(FileTest, DispositionsAndRefusals) {
     std::string path = dir.File("new.pgn");
     EXPECT_FALSE(OpenFile(path.c_str(), kRead, Share::kRead, Disposition::kOpenExisting).IsValid());
-    EXPECT_EQ(LastError(), ErrorCode(ENOENT));
+    EXPECT_TRUE(IsError(LastError(), platform::ErrorKind::kNotFound));
     EXPECT_FALSE(FileExists(path.c_str()));
 
     FileHandle file = OpenFile(path.c_str(), kReadWrite, Share::kNone, Disposition::kOpenAlways);
@@ -163,9 +165,9 @@ TEST_F(FileTest, DispositionsAndRefusals) {
         OpenFile(folder.c_str(), kRead, Share::kRead, Disposition::kOpenExisting).IsValid());
     EXPECT_EQ(LastError(), ErrorCode(EISDIR));
 
-    EXPECT_TRUE(DeleteFile(path.c_str()));
-    EXPECT_FALSE(DeleteFile(path.c_str()));
-    EXPECT_EQ(LastError(), ErrorCode(ENOENT));
+    EXPECT_TRUE(RemoveFile(path.c_str()));
+    EXPECT_FALSE(RemoveFile(path.c_str()));
+    EXPECT_TRUE(IsError(LastError(), platform::ErrorKind::kNotFound));
 }
 
 // The rewrite of a save: append, seek back, cut at the new end, read to the end.
@@ -232,12 +234,12 @@ TEST_F(FileTest, CopyReplacesTheDestinationByteForByte) {
     std::string to = dir.File("chess.000.pgn.bak");
     Put(from, source);
     Put(to, std::string(250000, 'o'));
-    ASSERT_TRUE(CopyFile(from.c_str(), to.c_str()));
+    ASSERT_TRUE(CopyFileOver(from.c_str(), to.c_str()));
     EXPECT_TRUE(Get(to) == source);
     EXPECT_TRUE(Get(from) == source);
 
     Put(from, "");
-    ASSERT_TRUE(CopyFile(from.c_str(), to.c_str()));
+    ASSERT_TRUE(CopyFileOver(from.c_str(), to.c_str()));
     EXPECT_EQ(Get(to), "");
 }
 
@@ -247,39 +249,39 @@ TEST_F(FileTest, FailedCopiesLeaveFilesAndDescriptorsAlone) {
     int before = OpenDescriptors();
 
     Put(to, "old backup");
-    EXPECT_FALSE(CopyFile(dir.File("missing.pgn").c_str(), to.c_str()));
-    EXPECT_EQ(LastError(), ErrorCode(ENOENT));
+    EXPECT_FALSE(CopyFileOver(dir.File("missing.pgn").c_str(), to.c_str()));
+    EXPECT_TRUE(IsError(LastError(), platform::ErrorKind::kNotFound));
     EXPECT_EQ(Get(to), "old backup");
 
     // A copy onto itself must not cut the file before it finds out.
     Put(from, "1. e4 *\r\n");
-    EXPECT_FALSE(CopyFile(from.c_str(), from.c_str()));
-    EXPECT_TRUE(IsSharingViolation(LastError()));
+    EXPECT_FALSE(CopyFileOver(from.c_str(), from.c_str()));
+    EXPECT_TRUE(IsError(LastError(), platform::ErrorKind::kSharingViolation));
     EXPECT_EQ(Get(from), "1. e4 *\r\n");
 
     // The destination held open by another program.
     FileHandle holder = OpenFile(to.c_str(), kRead, Share::kRead, Disposition::kOpenExisting);
-    EXPECT_FALSE(CopyFile(from.c_str(), to.c_str()));
-    EXPECT_TRUE(IsSharingViolation(LastError()));
+    EXPECT_FALSE(CopyFileOver(from.c_str(), to.c_str()));
+    EXPECT_TRUE(IsError(LastError(), platform::ErrorKind::kSharingViolation));
     CloseFile(holder);
 
     FailNth write{FileOp::kWrite, 1, ENOSPC};
     SetFaultHook(FailNthHook, &write);
-    EXPECT_FALSE(CopyFile(from.c_str(), to.c_str()));
+    EXPECT_FALSE(CopyFileOver(from.c_str(), to.c_str()));
     EXPECT_EQ(LastError(), ErrorCode(ENOSPC));
     ASSERT_FALSE(write.ops.empty());
     EXPECT_EQ(write.ops.front(), FileOp::kCopy);
 
     FailNth read{FileOp::kRead, 1, EIO};
     SetFaultHook(FailNthHook, &read);
-    EXPECT_FALSE(CopyFile(from.c_str(), to.c_str()));
+    EXPECT_FALSE(CopyFileOver(from.c_str(), to.c_str()));
     EXPECT_EQ(LastError(), ErrorCode(EIO));
 
     // The destination's close (its data reaching the disk) fails; the source's then
     // succeeds and must not hide it.
     FailNth close{FileOp::kClose, 1, EIO};
     SetFaultHook(FailNthHook, &close);
-    EXPECT_FALSE(CopyFile(from.c_str(), to.c_str()));
+    EXPECT_FALSE(CopyFileOver(from.c_str(), to.c_str()));
     EXPECT_EQ(LastError(), ErrorCode(EIO));
 
     SetFaultHook(nullptr, nullptr);

@@ -113,8 +113,10 @@ TEST(ErrorTest, TextsForKnownAndUnknownCodes) {
     EXPECT_TRUE(ErrorText(ENOENT, small, sizeof small));
     EXPECT_STREQ(small, "No s");
 
-    EXPECT_TRUE(IsSharingViolation(EBUSY));
-    EXPECT_FALSE(IsSharingViolation(EACCES));
+    EXPECT_TRUE(IsError(ErrorOf(platform::ErrorKind::kSharingViolation),
+                        platform::ErrorKind::kSharingViolation));
+    EXPECT_FALSE(IsError(ErrorOf(platform::ErrorKind::kAccessDenied),
+                         platform::ErrorKind::kSharingViolation));
 
     SetLastError(ENOSPC);
     ErrorCode other = 0;

@@ -30,7 +30,7 @@ protected:
         device = name;
         port = OpenSerialPort(device.c_str());
         ASSERT_TRUE(port.IsValid()) << LastError();
-        overlap.event = CreateEvent();
+        overlap.event = CreateIoEvent();
         ASSERT_TRUE(overlap.event.IsValid());
     }
     void TearDown() override {
@@ -80,14 +80,14 @@ protected:
 TEST_F(SerialTest, PortIsExclusive) {
     FileHandle second = OpenSerialPort(device.c_str());
     EXPECT_FALSE(second.IsValid());
-    EXPECT_TRUE(IsSharingViolation(LastError()));
+    EXPECT_TRUE(IsError(LastError(), platform::ErrorKind::kSharingViolation));
     ASSERT_TRUE(CloseFile(port));
     second = OpenSerialPort(device.c_str());
     EXPECT_TRUE(second.IsValid());
     CloseFile(second);
 
     EXPECT_FALSE(OpenSerialPort("/dev/no-such-port").IsValid());
-    EXPECT_EQ(LastError(), ErrorCode(ENOENT));
+    EXPECT_TRUE(IsError(LastError(), platform::ErrorKind::kNotFound));
 }
 
 TEST_F(SerialTest, RecorderSettingsMakeARawLine) {
@@ -140,7 +140,7 @@ TEST_F(SerialTest, ControlBytesPassThroughBothWays) {
     Send(bytes);
     EXPECT_EQ(Receive(bytes.size()), bytes);
 
-    EventHandle writeEvent = CreateEvent();
+    EventHandle writeEvent = CreateIoEvent();
     Overlapped write;
     write.event = writeEvent;
     std::uint32_t count = 0;
@@ -163,7 +163,7 @@ TEST_F(SerialTest, ReadWaitsForTheBoard) {
     ASSERT_EQ(ReadFileOverlapped(port, buffer, sizeof buffer, &count, &overlap), IoStart::kPending);
     EXPECT_EQ(count, 0u);
     EXPECT_FALSE(GetOverlappedResult(port, &overlap, &count, false));
-    EXPECT_EQ(LastError(), ErrorCode(EAGAIN));
+    EXPECT_TRUE(IsError(LastError(), platform::ErrorKind::kWouldBlock));
 
     const std::string move("\x90\x0C\x1C\x00\x00", 5);
     Send(move);
@@ -192,15 +192,16 @@ TEST_F(SerialTest, ReadWaitsForTheBoard) {
 TEST_F(SerialTest, PendingWriteIsFinishedByItsCompletion) {
     SetRecorderLine();
     std::string block(256 * 1024, '\0');
-    for (std::size_t i = 0; i < block.size(); ++i) block[i] = char(i % 251);
-    EventHandle writeEvent = CreateEvent();
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = char(i % 251);
+    EventHandle writeEvent = CreateIoEvent();
     Overlapped write;
     write.event = writeEvent;
     std::uint32_t count = 0;
     ASSERT_EQ(WriteFileOverlapped(port, block.data(), block.size(), &count, &write),
               IoStart::kPending);
     EXPECT_FALSE(GetOverlappedResult(port, &write, &count, false));
-    EXPECT_EQ(LastError(), ErrorCode(EAGAIN));
+    EXPECT_TRUE(IsError(LastError(), platform::ErrorKind::kWouldBlock));
 
     std::string arrived;
     std::thread board([&] {
@@ -234,12 +235,12 @@ TEST_F(SerialTest, HungUpLineFailsInsteadOfSpinning) {
 }
 
 TEST_F(SerialTest, EventsWithNothingPendingDoNotHang) {
-    EventHandle event = CreateEvent();
+    EventHandle event = CreateIoEvent();
     EXPECT_FALSE(WaitForEvent(event));
     EventHandle stale = event;
     CloseEvent(event);
     EXPECT_FALSE(event.IsValid());
-    EventHandle reused = CreateEvent();
+    EventHandle reused = CreateIoEvent();
     EXPECT_FALSE(ResetEvent(stale));  // a closed handle stays dead when its slot is reused
     EXPECT_TRUE(ResetEvent(reused));
     CloseEvent(reused);

@@ -14,7 +14,7 @@ namespace {
 // Reads from the recorder's end as the capture loop does, until want bytes have come.
 std::string ReceiveOnPort(FileHandle port, std::size_t want) {
     Overlapped overlap;
-    overlap.event = CreateEvent();
+    overlap.event = CreateIoEvent();
     std::string got;
     unsigned char buffer[64];
     while (got.size() < want) {

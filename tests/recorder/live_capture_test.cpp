@@ -24,7 +24,7 @@ class ScriptedBoard : public IIOObject {
 public:
     ScriptedBoard(std::vector<std::string> chunks, std::string recordPath)
         : chunks_(std::move(chunks)), recordPath_(std::move(recordPath)) {
-        event_ = platform::CreateEvent();
+        event_ = platform::CreateIoEvent();
     }
     ~ScriptedBoard() { platform::CloseEvent(event_); }
 
