@@ -1,135 +1,33 @@
-// The platform layer on POSIX (Linux, glibc): files, process, and the serial line.
-//
-// Handles are file descriptors. Sharing modes become advisory locks, the console control
-// handler becomes a thread that waits for the stop signals, and an overlapped read on the
-// serial line becomes a non-blocking read whose wait is a poll on the descriptor.
+// The serial line on POSIX: a port is a terminal opened non-blocking and exclusively; what
+// Windows keeps per port and terminals do not (read time-outs, the EOF and event
+// characters) is kept in a small table, and an overlapped read or write becomes a
+// non-blocking one whose event waits in poll on the descriptor.
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
+#include "platform/internal.h"
 #include "platform/platform.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define CHESSREC_LEAK_CHECK 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define CHESSREC_LEAK_CHECK 1
-#endif
-#endif
-#ifdef CHESSREC_LEAK_CHECK
-#include <sanitizer/lsan_interface.h>
-#endif
-
-static_assert(sizeof(off_t) >= 8, "file offsets must be 64-bit");
+#include "platform/posix_internal.h"
 
 namespace platform {
 namespace {
 
-// ---------------------------------------------------------------------------------------
-// Errors
-
-thread_local ErrorCode lastError = 0;
-
-bool Fail(int error) {
-    lastError = static_cast<ErrorCode>(error);
-    return false;
-}
-
-bool FailErrno() {
-    return Fail(errno);
-}
-
-int Fd(FileHandle file) {
-    return static_cast<int>(file.value);
-}
-
-ssize_t RetryRead(int fd, void* buffer, std::size_t size) {
-    ssize_t n;
-    do {
-        n = ::read(fd, buffer, size);
-    } while (n < 0 && errno == EINTR);
-    return n;
-}
-
-ssize_t RetryWrite(int fd, const void* data, std::size_t size) {
-    ssize_t n;
-    do {
-        n = ::write(fd, data, size);
-    } while (n < 0 && errno == EINTR);
-    return n;
-}
-
-// Sleeps until fd is ready for events, or hung up, or in error. Answers the poll's
-// revents, or -1 with errno set.
-int WaitReady(int fd, short events) {
-    pollfd entry{fd, events, 0};
-    int n;
-    do {
-        n = ::poll(&entry, 1, -1);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return -1;
-    if (entry.revents & POLLNVAL) {
-        errno = EBADF;
-        return -1;
-    }
-    return entry.revents;
-}
-
-constexpr short kHungUp = POLLHUP | POLLERR;
-
-// After a read or write answered EAGAIN: waits until fd is ready again. False, with the
-// error in errno, when the wait fails, or when the line had already hung up (hungUp, kept
-// by the caller across tries) and still has nothing: a dead line must not make us spin.
-bool WaitAgain(int fd, short events, bool* hungUp) {
-    if (*hungUp) {
-        errno = EIO;
-        return false;
-    }
-    int ready = WaitReady(fd, events);
-    if (ready < 0) return false;
-    *hungUp = (ready & kHungUp) != 0;
-    return true;
-}
-
-// ---------------------------------------------------------------------------------------
-// Fault hook
-
-struct HookState {
-    std::mutex mutex;
-    FaultHook hook = nullptr;
-    void* context = nullptr;
-};
-HookState hookState;
-
-// Asks the test hook about one file call; true when the call may go on, else the call
-// fails with the hook's code in lastError.
-bool HookAllows(FileOp op, FileHandle file, const char* path) {
-    FaultHook hook;
-    void* context;
-    {
-        std::lock_guard<std::mutex> lock(hookState.mutex);
-        hook = hookState.hook;
-        context = hookState.context;
-    }
-    if (hook == nullptr) return true;
-    ErrorCode code = hook(op, file, path, context);
-    if (code == 0) return true;
-    lastError = code;
-    return false;
-}
+using internal::CheckGiven;
+using posix::Fail;
+using posix::FailErrno;
+using posix::Fd;
+using posix::RetryRead;
+using posix::RetryWrite;
+using posix::WaitAgain;
+using posix::WaitReady;
 
 // ---------------------------------------------------------------------------------------
 // Events and serial ports: small fixed tables, one lock.
@@ -206,22 +104,6 @@ PortSlot* FindOrClaimPort(int fd) {
         return slot;
     }
     return nullptr;
-}
-
-// Forgets everything kept about fd before it is closed: its port settings, and the
-// events armed on it (a wait on them would poll a descriptor that may be reused).
-// Answers whether the descriptor holds exclusive terminal access.
-bool ForgetDescriptor(int fd) {
-    std::lock_guard<std::mutex> lock(tables.mutex);
-    for (EventSlot& slot : tables.events) {
-        if (slot.inUse && slot.fd == fd) slot.fd = -1;
-    }
-    bool exclusive = false;
-    if (PortSlot* slot = FindPort(fd)) {
-        exclusive = slot->exclusive;
-        *slot = PortSlot{};
-    }
-    return exclusive;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -340,19 +222,25 @@ constexpr tcflag_t kFrameMask = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
 constexpr tcflag_t kFrameMask = CSIZE | PARENB | PARODD | CSTOPB;
 #endif
 
-// ---------------------------------------------------------------------------------------
-// Control handler
+}  // namespace
 
-std::atomic<ControlHandler> controlHandler{nullptr};
+namespace posix {
 
-sigset_t StopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGQUIT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    return set;
+// Forgets everything kept about fd before it is closed: its port settings, and the events
+// armed on it (a wait on them would poll a descriptor that may be reused).
+void ReleasePort(int fd) {
+    bool exclusive = false;
+    {
+        std::lock_guard<std::mutex> lock(tables.mutex);
+        for (EventSlot& slot : tables.events) {
+            if (slot.inUse && slot.fd == fd) slot.fd = -1;
+        }
+        if (PortSlot* slot = FindPort(fd)) {
+            exclusive = slot->exclusive;
+            *slot = PortSlot{};
+        }
+    }
+    if (exclusive) ::ioctl(fd, TIOCNXCL);
 }
 
 // Windows gives up a port's exclusive access with the process; a terminal keeps TIOCEXCL as
@@ -365,344 +253,7 @@ void ReleaseExclusivePorts() {
     }
 }
 
-// A console control event becomes a stop signal, taken by this thread with sigwait.
-void* ControlThread(void*) {
-    sigset_t set = StopSignals();
-    int signal = 0;
-    if (sigwait(&set, &signal) != 0) return nullptr;
-    if (ControlHandler handler = controlHandler.load()) handler();
-    return nullptr;
-}
-
-}  // namespace
-
-// ---------------------------------------------------------------------------------------
-// Errors
-
-ErrorCode LastError() {
-    return lastError;
-}
-
-void SetLastError(ErrorCode code) {
-    lastError = code;
-}
-
-bool ErrorText(ErrorCode code, char* text, std::size_t size) {
-    if (text == nullptr || size == 0) return false;
-    text[0] = '\0';
-    if (code > 0x7FFFFFFFu) return false;
-    const char* description = strerrordesc_np(static_cast<int>(code));
-    if (description == nullptr) return false;
-    std::snprintf(text, size, "%s", description);
-    return true;
-}
-
-// A sharing violation is a lock that another handle holds (see OpenFile).
-bool IsError(ErrorCode code, ErrorKind kind) {
-    switch (kind) {
-        case ErrorKind::kNotFound:
-            return code == ENOENT;
-        case ErrorKind::kAccessDenied:
-            return code == EACCES || code == EPERM;
-        case ErrorKind::kSharingViolation:
-            return code == EBUSY;
-        case ErrorKind::kWouldBlock:
-            return code == EAGAIN;
-        case ErrorKind::kDiskFull:
-            return code == ENOSPC;
-    }
-    return false;
-}
-
-ErrorCode ErrorOf(ErrorKind kind) {
-    switch (kind) {
-        case ErrorKind::kNotFound:
-            return ENOENT;
-        case ErrorKind::kAccessDenied:
-            return EACCES;
-        case ErrorKind::kSharingViolation:
-            return EBUSY;
-        case ErrorKind::kWouldBlock:
-            return EAGAIN;
-        case ErrorKind::kDiskFull:
-            return ENOSPC;
-    }
-    return EINVAL;
-}
-
-// The error box is a line on standard error.
-void ShowErrorBox(const char* caption, const char* text) {
-    std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
-    std::fflush(stderr);
-}
-
-// ---------------------------------------------------------------------------------------
-// Files
-
-FileHandle OpenFile(const char* path, unsigned access, Share share, Disposition disposition) {
-    FileHandle file;
-    if (!HookAllows(FileOp::kOpen, file, path)) return file;
-    if (path == nullptr || (access != kRead && access != kWrite && access != kReadWrite)) {
-        Fail(EINVAL);
-        return file;
-    }
-    int flags = O_CLOEXEC;
-    flags |= access == kRead ? O_RDONLY : access == kWrite ? O_WRONLY : O_RDWR;
-    // Never O_TRUNC: kCreateAlways truncates only once the lock is held.
-    if (disposition != Disposition::kOpenExisting) flags |= O_CREAT;
-    int fd = ::open(path, flags, 0644);
-    if (fd < 0) {
-        FailErrno();
-        return file;
-    }
-    // Windows does not open a folder as a file.
-    struct stat info;
-    int error = ::fstat(fd, &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
-    if (error != 0) {
-        ::close(fd);
-        Fail(error);
-        return file;
-    }
-    // Sharing modes become flock locks held while the handle is open: a writer or an
-    // unshared handle locks exclusively, a reader that shares reading locks shared.
-    int lockKind = ((access & kWrite) != 0 || share == Share::kNone) ? LOCK_EX : LOCK_SH;
-    int locked;
-    do {
-        locked = ::flock(fd, lockKind | LOCK_NB);
-    } while (locked != 0 && errno == EINTR);
-    if (locked != 0) {
-        error = errno == EWOULDBLOCK ? EBUSY : errno;
-        ::close(fd);
-        Fail(error);
-        return file;
-    }
-    if (disposition == Disposition::kCreateAlways && ::ftruncate(fd, 0) != 0) {
-        error = errno;
-        ::close(fd);
-        Fail(error);
-        return file;
-    }
-    file.value = fd;
-    return file;
-}
-
-bool ReadFile(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* read) {
-    if (read != nullptr) *read = 0;
-    if (!HookAllows(FileOp::kRead, file, nullptr)) return false;
-    auto* bytes = static_cast<unsigned char*>(buffer);
-    std::uint32_t total = 0;
-    bool ok = true;
-    bool hungUp = false;
-    while (total < size) {
-        ssize_t n = RetryRead(Fd(file), bytes + total, size - total);
-        if (n > 0) {
-            total += static_cast<std::uint32_t>(n);
-        } else if (n == 0) {
-            break;
-        } else if (errno == EAGAIN && total > 0) {
-            break;  // a serial line: the bytes that are there
-        } else if (errno != EAGAIN || !WaitAgain(Fd(file), POLLIN, &hungUp)) {
-            ok = FailErrno();
-            break;
-        }
-    }
-    if (read != nullptr) *read = total;
-    return ok;
-}
-
-bool WriteFile(FileHandle file, const void* data, std::uint32_t size, std::uint32_t* written) {
-    if (written != nullptr) *written = 0;
-    if (!HookAllows(FileOp::kWrite, file, nullptr)) return false;
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    std::uint32_t total = 0;
-    bool ok = true;
-    bool hungUp = false;
-    while (total < size) {
-        ssize_t n = RetryWrite(Fd(file), bytes + total, size - total);
-        if (n > 0) {
-            total += static_cast<std::uint32_t>(n);
-        } else if (n == 0) {
-            ok = Fail(EIO);
-            break;
-        } else if (errno != EAGAIN || !WaitAgain(Fd(file), POLLOUT, &hungUp)) {
-            ok = FailErrno();
-            break;
-        }
-    }
-    if (written != nullptr) *written = total;
-    return ok;
-}
-
-bool SetFilePointer(FileHandle file, std::int64_t distance, SeekFrom from,
-                    std::uint64_t* position) {
-    if (!HookAllows(FileOp::kSeek, file, nullptr)) return false;
-    int whence = from == SeekFrom::kBegin     ? SEEK_SET
-                 : from == SeekFrom::kCurrent ? SEEK_CUR
-                                              : SEEK_END;
-    off_t now = ::lseek(Fd(file), static_cast<off_t>(distance), whence);
-    if (now < 0) return FailErrno();
-    if (position != nullptr) *position = static_cast<std::uint64_t>(now);
-    return true;
-}
-
-bool SetEndOfFile(FileHandle file) {
-    if (!HookAllows(FileOp::kTruncate, file, nullptr)) return false;
-    off_t now = ::lseek(Fd(file), 0, SEEK_CUR);
-    if (now < 0 || ::ftruncate(Fd(file), now) != 0) return FailErrno();
-    return true;
-}
-
-// A close that the hook fails still releases the descriptor (as a failed close(2) does):
-// the handle is invalid afterwards either way.
-bool CloseFile(FileHandle& file) {
-    if (!file.IsValid()) return true;
-    bool allowed = HookAllows(FileOp::kClose, file, nullptr);
-    int fd = Fd(file);
-    file.value = -1;
-    if (ForgetDescriptor(fd)) ::ioctl(fd, TIOCNXCL);
-    // Never retried: after EINTR the descriptor may already be closed and reused.
-    int closed = ::close(fd);
-    if (!allowed) return false;
-    if (closed != 0) return FailErrno();
-    return true;
-}
-
-bool CopyFileOver(const char* from, const char* to) {
-    if (!HookAllows(FileOp::kCopy, FileHandle{}, from)) return false;
-    FileHandle source = OpenFile(from, kRead, Share::kRead, Disposition::kOpenExisting);
-    if (!source.IsValid()) return false;
-    FileHandle target = OpenFile(to, kWrite, Share::kNone, Disposition::kCreateAlways);
-    if (!target.IsValid()) {
-        ErrorCode error = lastError;
-        CloseFile(source);
-        lastError = error;
-        return false;
-    }
-    bool ok = true;
-    ErrorCode error = 0;
-    unsigned char block[16384];
-    for (;;) {
-        std::uint32_t got = 0;
-        std::uint32_t put = 0;
-        if (!ReadFile(source, block, sizeof block, &got) || !WriteFile(target, block, got, &put)) {
-            ok = false;
-            error = lastError;
-            break;
-        }
-        if (got < sizeof block) break;
-    }
-    if (ok && ::fsync(Fd(target)) != 0) {
-        ok = false;
-        error = static_cast<ErrorCode>(errno);
-    }
-    if (!CloseFile(target) && ok) {
-        ok = false;
-        error = lastError;
-    }
-    if (!CloseFile(source) && ok) {
-        ok = false;
-        error = lastError;
-    }
-    if (!ok) lastError = error;
-    return ok;
-}
-
-bool RemoveFile(const char* path) {
-    if (!HookAllows(FileOp::kDelete, FileHandle{}, path)) return false;
-    if (::unlink(path) != 0) return FailErrno();
-    return true;
-}
-
-bool IsPathSeparator(char c) {
-    return c == '/';
-}
-
-bool FileExists(const char* path) {
-    if (!HookAllows(FileOp::kStat, FileHandle{}, path)) return false;
-    struct stat info;
-    if (::stat(path, &info) != 0) return FailErrno();
-    return true;
-}
-
-void SetFaultHook(FaultHook hook, void* context) {
-    std::lock_guard<std::mutex> lock(hookState.mutex);
-    hookState.hook = hook;
-    hookState.context = context;
-}
-
-// ---------------------------------------------------------------------------------------
-// Process
-
-bool ExecutablePath(char* path, std::size_t size) {
-    if (path == nullptr || size == 0) return Fail(EINVAL);
-    path[0] = '\0';
-    ssize_t n = ::readlink("/proc/self/exe", path, size);
-    if (n < 0) return FailErrno();
-    if (static_cast<std::size_t>(n) >= size) {
-        path[0] = '\0';
-        return Fail(ENAMETOOLONG);
-    }
-    path[n] = '\0';
-    return true;
-}
-
-std::uint32_t TickCount() {
-    timespec now;
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    auto ms = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
-              static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
-    return static_cast<std::uint32_t>(ms);
-}
-
-// The console control handler becomes a thread waiting in sigwait for the stop signals,
-// which every thread blocks; a later call only replaces the handler.
-bool InstallControlHandler(ControlHandler handler) {
-    static std::mutex installMutex;
-    static bool started = false;
-    if (handler == nullptr) return Fail(EINVAL);
-    std::lock_guard<std::mutex> lock(installMutex);
-    controlHandler.store(handler);
-    if (started) return true;
-
-    // A console pipe that closes must not kill a recording: writes fail with EPIPE.
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    if (::sigaction(SIGPIPE, &ignore, nullptr) != 0) return FailErrno();
-
-    sigset_t set = StopSignals();
-    sigset_t previous;
-    int error = ::pthread_sigmask(SIG_BLOCK, &set, &previous);
-    if (error != 0) return Fail(error);
-    pthread_attr_t attributes;
-    error = ::pthread_attr_init(&attributes);
-    if (error == 0) {
-        ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-        pthread_t thread;
-        error = ::pthread_create(&thread, &attributes, ControlThread, nullptr);
-        ::pthread_attr_destroy(&attributes);
-    }
-    if (error != 0) {
-        // No thread to take the signals: leave them as they were, so Ctrl-C still stops.
-        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-        return Fail(error);
-    }
-    started = true;
-    return true;
-}
-
-[[noreturn]] void ExitProcess(int code) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    ReleaseExclusivePorts();
-#ifdef CHESSREC_LEAK_CHECK
-    __lsan_do_leak_check();
-#endif
-    ::_exit(code);
-}
-
-// ---------------------------------------------------------------------------------------
-// Serial line
+}  // namespace posix
 
 const char* DefaultSerialDevice() {
     return "/dev/ttyS0";
@@ -710,10 +261,7 @@ const char* DefaultSerialDevice() {
 
 FileHandle OpenSerialPort(const char* device) {
     FileHandle port;
-    if (device == nullptr) {
-        Fail(EINVAL);
-        return port;
-    }
+    if (!internal::CheckPath(device)) return port;
     int fd = ::open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         FailErrno();
@@ -748,7 +296,7 @@ FileHandle OpenSerialPort(const char* device) {
 
 bool GetCommState(FileHandle port, LineSettings* settings) {
     termios line;
-    if (settings == nullptr) return Fail(EINVAL);
+    if (!CheckGiven(settings)) return false;
     if (::tcgetattr(Fd(port), &line) != 0) return FailErrno();
     speed_t speed = ::cfgetispeed(&line);
     if (speed == B0) speed = ::cfgetospeed(&line);
@@ -839,7 +387,7 @@ bool SetCommState(FileHandle port, const LineSettings& settings) {
 // first byte". The values are only kept, per handle, for GetCommTimeouts.
 bool GetCommTimeouts(FileHandle port, CommTimeouts* timeouts) {
     termios line;
-    if (timeouts == nullptr) return Fail(EINVAL);
+    if (!CheckGiven(timeouts)) return false;
     if (::tcgetattr(Fd(port), &line) != 0) return FailErrno();
     std::lock_guard<std::mutex> lock(tables.mutex);
     const PortSlot* slot = FindPort(Fd(port));
@@ -918,10 +466,7 @@ bool WaitForEvent(EventHandle event) {
 IoStart ReadFileOverlapped(FileHandle port, void* buffer, std::uint32_t capacity,
                            std::uint32_t* count, Overlapped* overlap) {
     if (count != nullptr) *count = 0;
-    if (overlap == nullptr) {
-        Fail(EINVAL);
-        return IoStart::kFailed;
-    }
+    if (!CheckGiven(overlap)) return IoStart::kFailed;
     OverlapState state;
     state.fd = Fd(port);
     state.size = capacity;
@@ -951,10 +496,7 @@ IoStart ReadFileOverlapped(FileHandle port, void* buffer, std::uint32_t capacity
 IoStart WriteFileOverlapped(FileHandle port, const void* data, std::uint32_t size,
                             std::uint32_t* count, Overlapped* overlap) {
     if (count != nullptr) *count = 0;
-    if (overlap == nullptr) {
-        Fail(EINVAL);
-        return IoStart::kFailed;
-    }
+    if (!CheckGiven(overlap)) return IoStart::kFailed;
     OverlapState state;
     state.fd = Fd(port);
     state.size = size;
@@ -980,7 +522,7 @@ IoStart WriteFileOverlapped(FileHandle port, const void* data, std::uint32_t siz
 
 bool GetOverlappedResult(FileHandle port, Overlapped* overlap, std::uint32_t* count, bool wait) {
     if (count != nullptr) *count = 0;
-    if (overlap == nullptr) return Fail(EINVAL);
+    if (!CheckGiven(overlap)) return false;
     OverlapState state = LoadOverlap(overlap);
     if (state.kind == OverlapKind::kNone || state.fd != Fd(port)) return Fail(EINVAL);
     if (state.kind == OverlapKind::kDone) {
