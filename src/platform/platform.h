@@ -3,7 +3,10 @@
 // The recorder was designed around Win32 calls; this header keeps their shape (a file
 // handle, a thread-wide last error, sharing modes, overlapped reads on a serial line, a
 // console control handler) so that the portable code reads the same on every system.
-// One file per system implements it: platform_posix.cpp here, platform_win32.cpp next.
+// What does not depend on the system (the fault hook, argument checks, the copy of a file)
+// is written once, in platform.cpp. Each system implements the rest in one file per
+// concern, in the order of this header and function for function alike: errors_*.cpp,
+// files_*.cpp, process_*.cpp and serial_*.cpp, with * posix or win32.
 // Nothing outside src/platform includes a system header.
 #pragma once
 
@@ -29,16 +32,19 @@ bool ErrorText(ErrorCode code, char* text, std::size_t size);
 // The errors that portable code and tests tell apart. Each system has its own codes.
 enum class ErrorKind {
     kNotFound,          // no such file or device
-    kAccessDenied,      // the caller may not open it
+    kAccessDenied,      // the caller may not open it (also: a folder opened as a file)
     kSharingViolation,  // another holder keeps the file open without sharing it (OpenFile)
     kWouldBlock,        // an overlapped operation is not done yet (GetOverlappedResult)
     kDiskFull,          // no room left on the device
+    kInvalidArgument,   // a value the call cannot take (a seek before the start, a speed
+                        // the line cannot carry, a missing buffer)
 };
 
 // Whether code is an error of kind.
 bool IsError(ErrorCode code, ErrorKind kind);
 
-// The system's code for an error of kind (what a test's fault hook fails a call with).
+// The system's code for an error of kind (what an argument check or a test's fault hook fails
+// a call with).
 ErrorCode ErrorOf(ErrorKind kind);
 
 // Shows a failure to the user and returns when it has been shown. On a console system
@@ -66,8 +72,9 @@ enum class Disposition {
 
 // Opens path. A file opened with Share::kNone, or with write access, cannot be opened
 // again, by this process or another, until it is closed; read-only handles that share
-// reading may coexist. Such an open fails with a sharing violation (IsSharingViolation).
-// A folder is not opened. Answers an invalid handle on failure, with LastError() set.
+// reading may coexist. Such an open fails with an error of ErrorKind::kSharingViolation.
+// A folder is not opened (ErrorKind::kAccessDenied). Answers an invalid handle on failure, with
+// LastError() set.
 FileHandle OpenFile(const char* path, unsigned access, Share share, Disposition disposition);
 
 // Reads up to size bytes; fewer only at the end of the file (on a serial line: when no more
@@ -93,13 +100,17 @@ bool CloseFile(FileHandle& file);
 // Copies from onto to, replacing to when it exists, and flushes to onto the disk. from is
 // opened like a sharing reader and to like an unshared writer, so a copy onto a file that
 // is held open (or onto from itself) fails with a sharing violation before to is touched.
-// Any failed step fails the copy, with that step's error in LastError().
+// Any failed step fails the copy, with that step's error in LastError(). The copy is made
+// of the calls above (and a flush), the same on every system.
 bool CopyFileOver(const char* from, const char* to);
 
 bool RemoveFile(const char* path);
 
 // True when something exists at path (Windows: GetFileAttributesA succeeds).
 bool FileExists(const char* path);
+
+// True when c separates the parts of a path on this system.
+bool IsPathSeparator(char c);
 
 // Test seam: every file call above asks the hook first. A hook that answers non-zero
 // makes the call fail with that error code, before the system is asked. file is the
@@ -111,9 +122,6 @@ enum class FileOp { kOpen, kRead, kWrite, kSeek, kTruncate, kClose, kCopy, kDele
 using FaultHook = ErrorCode (*)(FileOp op, FileHandle file, const char* path, void* context);
 void SetFaultHook(FaultHook hook, void* context);
 
-// True when c separates the parts of a path on this system.
-bool IsPathSeparator(char c);
-
 // ---------------------------------------------------------------------------------------
 // Process
 
@@ -122,9 +130,6 @@ bool ExecutablePath(char* path, std::size_t size);
 
 // Milliseconds from a fixed moment, monotonic, cut to 32 bits (wraps after 2^32 ms).
 std::uint32_t TickCount();
-
-// Sleeps for at least ms milliseconds.
-void Sleep(std::uint32_t ms);
 
 // The console control handler: runs once, on a thread of its own, when the user stops the
 // program (Ctrl-C, Ctrl-Break, the console closed; on POSIX SIGINT, SIGQUIT, SIGTERM and
@@ -208,25 +213,5 @@ IoStart WriteFileOverlapped(FileHandle port, const void* data, std::uint32_t siz
 // bytes moved. Asked again after the operation is done, it gives the same count again. The buffer
 // or data of a pending operation must stay in place until it is done.
 bool GetOverlappedResult(FileHandle port, Overlapped* overlap, std::uint32_t* count, bool wait);
-
-// ---------------------------------------------------------------------------------------
-// Virtual serial line: both ends of a serial line in one machine, for a program that plays
-// the board (boardsim). The board's end is a FileHandle for ReadFile and WriteFile.
-
-// Opens a new virtual line and answers its board end; deviceName gets the device of the
-// other end, which a recorder opens with OpenSerialPort (always terminated). That end is
-// raw from the start, so bytes the board sends before a recorder has set the line up
-// arrive untouched. Answers an invalid handle on failure, with LastError() set.
-FileHandle OpenVirtualLine(char* deviceName, std::size_t size);
-
-// True while some program holds the other end of the virtual line open.
-bool IsVirtualLinePeerOpen(FileHandle line);
-
-// Waits at most timeoutMs (kWaitForever: no limit) until bytes can be read from line.
-// kFailed, with LastError() set, when the line has hung up (no peer holds its other end)
-// or the wait failed; bytes that are still there are reported first.
-constexpr std::uint32_t kWaitForever = 0xFFFFFFFF;
-enum class WaitResult { kReady, kTimedOut, kFailed };
-WaitResult WaitForInput(FileHandle line, std::uint32_t timeoutMs);
 
 }  // namespace platform

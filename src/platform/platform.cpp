@@ -1,0 +1,117 @@
+// The part of the platform layer that is the same on every system: the fault hook that
+// every file call asks first, the argument checks, and the copy of a file, which is made of
+// the other file calls.
+#include "platform/platform.h"
+
+#include <mutex>
+
+#include "platform/internal.h"
+
+namespace platform {
+namespace {
+
+struct HookState {
+    std::mutex mutex;
+    FaultHook hook = nullptr;
+    void* context = nullptr;
+};
+HookState hookState;
+
+}  // namespace
+
+namespace internal {
+
+bool HookAllows(FileOp op, FileHandle file, const char* path) {
+    FaultHook hook;
+    void* context;
+    {
+        std::lock_guard<std::mutex> lock(hookState.mutex);
+        hook = hookState.hook;
+        context = hookState.context;
+    }
+    if (hook == nullptr) return true;
+    ErrorCode code = hook(op, file, path, context);
+    if (code == 0) return true;
+    SetLastError(code);
+    return false;
+}
+
+bool FailWith(ErrorKind kind) {
+    SetLastError(ErrorOf(kind));
+    return false;
+}
+
+bool CheckPath(const char* path) {
+    return path != nullptr || FailWith(ErrorKind::kInvalidArgument);
+}
+
+bool CheckAccess(unsigned access) {
+    return access == kRead || access == kWrite || access == kReadWrite ||
+           FailWith(ErrorKind::kInvalidArgument);
+}
+
+bool CheckGiven(const void* record) {
+    return record != nullptr || FailWith(ErrorKind::kInvalidArgument);
+}
+
+bool CheckTextBuffer(char* text, std::size_t size) {
+    if (text == nullptr || size == 0) return FailWith(ErrorKind::kInvalidArgument);
+    text[0] = '\0';
+    return true;
+}
+
+}  // namespace internal
+
+// ---------------------------------------------------------------------------------------
+// Files
+
+// Through OpenFile, ReadFile and WriteFile rather than the system's own copy: the sharing
+// modes then guard both files, and the fault hook sees every step.
+bool CopyFileOver(const char* from, const char* to) {
+    if (!internal::HookAllows(FileOp::kCopy, FileHandle{}, from)) return false;
+    FileHandle source = OpenFile(from, kRead, Share::kRead, Disposition::kOpenExisting);
+    if (!source.IsValid()) return false;
+    FileHandle target = OpenFile(to, kWrite, Share::kNone, Disposition::kCreateAlways);
+    if (!target.IsValid()) {
+        ErrorCode error = LastError();
+        CloseFile(source);
+        SetLastError(error);
+        return false;
+    }
+    bool ok = true;
+    ErrorCode error = 0;
+    unsigned char block[16384];
+    for (;;) {
+        std::uint32_t got = 0;
+        std::uint32_t put = 0;
+        if (!ReadFile(source, block, sizeof block, &got) || !WriteFile(target, block, got, &put)) {
+            ok = false;
+            error = LastError();
+            break;
+        }
+        if (got < sizeof block) break;
+    }
+    if (ok && !internal::FlushFile(target)) {
+        ok = false;
+        error = LastError();
+    }
+    // The first failure is the one reported: a close that succeeds must not hide it.
+    if (!CloseFile(target) && ok) {
+        ok = false;
+        error = LastError();
+    }
+    if (!CloseFile(source) && ok) {
+        ok = false;
+        error = LastError();
+    }
+    if (!ok) SetLastError(error);
+    return ok;
+}
+
+void SetFaultHook(FaultHook hook, void* context) {
+    std::lock_guard<std::mutex> lock(hookState.mutex);
+    hookState.hook = hook;
+    hookState.context = context;
+}
+
+}  // namespace platform
