@@ -123,9 +123,6 @@ bool ExecutablePath(char* path, std::size_t size);
 // Milliseconds from a fixed moment, monotonic, cut to 32 bits (wraps after 2^32 ms).
 std::uint32_t TickCount();
 
-// Sleeps for at least ms milliseconds.
-void Sleep(std::uint32_t ms);
-
 // The console control handler: runs once, on a thread of its own, when the user stops the
 // program (Ctrl-C, Ctrl-Break, the console closed; on POSIX SIGINT, SIGQUIT, SIGTERM and
 // SIGHUP). It is expected to end the process with ExitProcess. Install it before any
@@ -208,25 +205,5 @@ IoStart WriteFileOverlapped(FileHandle port, const void* data, std::uint32_t siz
 // bytes moved. Asked again after the operation is done, it gives the same count again. The buffer
 // or data of a pending operation must stay in place until it is done.
 bool GetOverlappedResult(FileHandle port, Overlapped* overlap, std::uint32_t* count, bool wait);
-
-// ---------------------------------------------------------------------------------------
-// Virtual serial line: both ends of a serial line in one machine, for a program that plays
-// the board (boardsim). The board's end is a FileHandle for ReadFile and WriteFile.
-
-// Opens a new virtual line and answers its board end; deviceName gets the device of the
-// other end, which a recorder opens with OpenSerialPort (always terminated). That end is
-// raw from the start, so bytes the board sends before a recorder has set the line up
-// arrive untouched. Answers an invalid handle on failure, with LastError() set.
-FileHandle OpenVirtualLine(char* deviceName, std::size_t size);
-
-// True while some program holds the other end of the virtual line open.
-bool IsVirtualLinePeerOpen(FileHandle line);
-
-// Waits at most timeoutMs (kWaitForever: no limit) until bytes can be read from line.
-// kFailed, with LastError() set, when the line has hung up (no peer holds its other end)
-// or the wait failed; bytes that are still there are reported first.
-constexpr std::uint32_t kWaitForever = 0xFFFFFFFF;
-enum class WaitResult { kReady, kTimedOut, kFailed };
-WaitResult WaitForInput(FileHandle line, std::uint32_t timeoutMs);
 
 }  // namespace platform

@@ -655,12 +655,6 @@ std::uint32_t TickCount() {
     return static_cast<std::uint32_t>(ms);
 }
 
-void Sleep(std::uint32_t ms) {
-    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-}
-
 // The console control handler becomes a thread waiting in sigwait for the stop signals,
 // which every thread blocks; a later call only replaces the handler.
 bool InstallControlHandler(ControlHandler handler) {
@@ -1021,97 +1015,6 @@ bool GetOverlappedResult(FileHandle port, Overlapped* overlap, std::uint32_t* co
             return FailOverlap(overlap, errno);
         }
     }
-}
-
-// ---------------------------------------------------------------------------------------
-// Virtual serial line
-
-// A virtual line is a pseudo-terminal: the board's end is the master, the recorder's end
-// the slave, set raw here (as SetCommState would) before anyone else opens it.
-FileHandle OpenVirtualLine(char* deviceName, std::size_t size) {
-    FileHandle line;
-    if (deviceName == nullptr || size == 0) {
-        Fail(EINVAL);
-        return line;
-    }
-    deviceName[0] = '\0';
-    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0) {
-        FailErrno();
-        return line;
-    }
-    int error = 0;
-    if (::fcntl(master, F_SETFD, FD_CLOEXEC) != 0 ||
-        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK) != 0 ||
-        ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
-        error = errno;
-    } else {
-        error = ::ptsname_r(master, deviceName, size);
-    }
-    int slave = -1;
-    if (error == 0) {
-        slave = ::open(deviceName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (slave < 0) error = errno;
-    }
-    termios raw;
-    if (error == 0 && ::tcgetattr(slave, &raw) != 0) error = errno;
-    if (error == 0) {
-        ::cfmakeraw(&raw);
-        raw.c_iflag &= ~(IXOFF | IXANY | INPCK);
-        raw.c_cflag |= CLOCAL | CREAD;
-        if (::tcsetattr(slave, TCSANOW, &raw) != 0) error = errno;
-    }
-    // The settings stay with the line while the master is open; closing the slave makes
-    // the master report a hang-up until a recorder opens it.
-    if (slave >= 0) ::close(slave);
-    if (error != 0) {
-        deviceName[0] = '\0';
-        ::close(master);
-        Fail(error);
-        return line;
-    }
-    line.value = master;
-    return line;
-}
-
-// A master whose slave no program holds open reports POLLHUP.
-bool IsVirtualLinePeerOpen(FileHandle line) {
-    pollfd entry{Fd(line), 0, 0};
-    int n;
-    do {
-        n = ::poll(&entry, 1, 0);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return FailErrno();
-    if (entry.revents & POLLNVAL) return Fail(EBADF);
-    return (entry.revents & kHungUp) == 0;
-}
-
-// The wait of WaitForSingleObject with a time-out, on the line's descriptor.
-WaitResult WaitForInput(FileHandle line, std::uint32_t timeoutMs) {
-    const std::uint32_t start = TickCount();
-    pollfd entry{Fd(line), POLLIN, 0};
-    int n;
-    for (;;) {
-        std::uint32_t left = timeoutMs;
-        if (timeoutMs != kWaitForever) {
-            std::uint32_t spent = TickCount() - start;
-            left = spent >= timeoutMs ? 0 : timeoutMs - spent;
-        }
-        // poll takes an int: a longer wait is cut to the longest it takes.
-        int timeout = left == kWaitForever ? -1
-                      : left > 0x7FFFFFFFu ? 0x7FFFFFFF
-                                           : static_cast<int>(left);
-        n = ::poll(&entry, 1, timeout);
-        if (n >= 0 || errno != EINTR) break;
-    }
-    if (n < 0) {
-        FailErrno();
-        return WaitResult::kFailed;
-    }
-    if (n == 0) return WaitResult::kTimedOut;
-    if (entry.revents & POLLIN) return WaitResult::kReady;
-    Fail(entry.revents & POLLNVAL ? EBADF : EIO);
-    return WaitResult::kFailed;
 }
 
 }  // namespace platform
