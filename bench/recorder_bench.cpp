@@ -69,7 +69,7 @@ std::string SessionRecords(int games, long* messages) {
     return file;
 }
 
-// Console lines go to /dev/null while a replay runs.
+// Console lines go to the null device while a replay runs.
 class QuietConsole {
 public:
     QuietConsole() : saved_(platform::testkit::SilenceStandardOutput()) {}
@@ -176,10 +176,10 @@ void BM_PeakMemory(benchmark::State& state) {
     for (auto _ : state) {
         fs::remove(folder / "chessrec.000.pgn");
         platform::testkit::Process chessrec;
-        platform::testkit::ProcessSpec spec;
-        spec.args = {program, (folder / "session.rec").string()};
-        spec.env = {"CHESSREC_DIR=" + folder.string()};
-        if (!chessrec.Start(spec) || chessrec.Wait(600000) != 0) {
+        platform::testkit::ProcessOptions options;
+        options.args = {program, (folder / "session.rec").string()};
+        options.env = {"CHESSREC_DIR=" + folder.string()};
+        if (!chessrec.Start(options) || chessrec.Wait(600000) != 0) {
             state.SkipWithError("chessrec failed");
         }
         peakKb = static_cast<long>(chessrec.PeakMemoryKb());

@@ -68,7 +68,7 @@ bool CookVirtualLine(FileHandle line);
 // Programs
 
 // How to run a program.
-struct ProcessSpec {
+struct ProcessOptions {
     std::vector<std::string> args;  // args[0]: the program's path, also its first argument
     std::vector<std::string> env;   // "NAME=value": set on top of this process's environment
     std::string inPath;             // standard input from this file; empty: the null device
@@ -101,7 +101,7 @@ public:
 
     // Starts the program. False, with LastError() set, when it cannot be run (no such
     // program, an output file that cannot be created, ...), or when this one has started.
-    bool Start(const ProcessSpec& spec);
+    bool Start(const ProcessOptions& options);
 
     // Waits at most timeoutMs for the end. Answers the low eight bits of the exit code
     // (an exit code of -1 is 255), 128 + the signal's number for a program that a POSIX

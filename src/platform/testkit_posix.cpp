@@ -98,7 +98,7 @@ int OpenStandardFile(const std::string& path, bool output) {
     return fd;
 }
 
-// The child's environment: this process's, with spec's entries set over it.
+// The child's environment: this process's, with the given entries set over it.
 std::vector<std::string> ChildEnvironment(const std::vector<std::string>& extra) {
     std::vector<std::string> entries;
     for (char** entry = environ; entry && *entry; ++entry) {
@@ -314,7 +314,10 @@ bool GetVirtualLineSettings(FileHandle line, VirtualLineSettings* settings) {
     }
     if (state.c_cflag & PARENB) {
         bool odd = (state.c_cflag & PARODD) != 0;
-        result.parity = (state.c_cflag & CMSPAR) ? (odd ? 3 : 4) : (odd ? 1 : 2);
+        result.parity = odd ? 1 : 2;
+#ifdef CMSPAR
+        if (state.c_cflag & CMSPAR) result.parity = odd ? 3 : 4;
+#endif
     }
     result.stopBits = (state.c_cflag & CSTOPB) ? 2 : 0;
     result.raw = (state.c_iflag & kInputProcessing) == 0 && (state.c_oflag & OPOST) == 0 &&
@@ -359,24 +362,26 @@ Process::~Process() {
     if (state_->pidfd >= 0) ::close(state_->pidfd);
 }
 
-bool Process::Start(const ProcessSpec& spec) {
-    if (state_->pid > 0 || spec.args.empty()) return Fail(EINVAL);
-    std::vector<std::string> args = spec.args;
-    std::vector<std::string> env = ChildEnvironment(spec.env);
+bool Process::Start(const ProcessOptions& options) {
+    if (state_->pid > 0 || options.args.empty()) return Fail(EINVAL);
+    std::vector<std::string> args = options.args;
+    std::vector<std::string> env = ChildEnvironment(options.env);
     std::vector<char*> argv = Pointers(args);
     std::vector<char*> envp = Pointers(env);
-    int standard[3] = {OpenStandardFile(spec.inPath, false), OpenStandardFile(spec.outPath, true),
-                       OpenStandardFile(spec.errPath, true)};
-    int report[2] = {-1, -1};
+    const std::string* paths[3] = {&options.inPath, &options.outPath, &options.errPath};
+    int standard[3] = {-1, -1, -1};
     int error = 0;
-    for (int fd : standard) {
-        if (fd < 0 && error == 0) error = errno;
+    for (int i = 0; i < 3 && error == 0; ++i) {
+        standard[i] = OpenStandardFile(*paths[i], i > 0);
+        if (standard[i] < 0) error = errno;
     }
+    int report[2] = {-1, -1};
     if (error == 0 && ::pipe2(report, O_CLOEXEC) != 0) error = errno;
     pid_t pid = -1;
     if (error == 0) {
         pid = ::fork();
-        if (pid == 0) RunChild(standard, argv.data(), envp.data(), spec.fileSizeLimit, report[1]);
+        if (pid == 0)
+            RunChild(standard, argv.data(), envp.data(), options.fileSizeLimit, report[1]);
         if (pid < 0) error = errno;
     }
     for (int fd : standard) {

@@ -52,8 +52,9 @@ public:
           const std::string& outPath, const std::string& errPath, const std::string& inPath = "",
           std::uint64_t fileSizeLimit = 0)
         : outPath_(outPath), errPath_(errPath) {
-        platform::testkit::ProcessSpec spec{args, env, inPath, outPath, errPath, fileSizeLimit};
-        if (!process_.Start(spec))
+        platform::testkit::ProcessOptions options{args,    env,     inPath,
+                                                  outPath, errPath, fileSizeLimit};
+        if (!process_.Start(options))
             ADD_FAILURE() << "cannot run " << args[0] << ": " << LastErrorText();
     }
 
