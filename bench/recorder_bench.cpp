@@ -6,14 +6,11 @@
 // Replays and saves run in process, on files in a scratch folder under /tmp; the memory
 // figures run the chessrec program itself (it must be built beside this one).
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -22,6 +19,7 @@
 #include "pgn/fichier.h"
 #include "pgn/save.h"
 #include "pgn/session.h"
+#include "platform/testkit.h"
 #include "recorder/capture.h"
 #include "recorder/session.h"
 
@@ -31,7 +29,8 @@ namespace fs = std::filesystem;
 
 fs::path Scratch() {
     static fs::path folder = [] {
-        fs::path path = fs::temp_directory_path() / ("chessrec-bench-" + std::to_string(getpid()));
+        fs::path path = fs::temp_directory_path() /
+                        ("chessrec-bench-" + std::to_string(std::random_device()()));
         fs::create_directories(path);
         return path;
     }();
@@ -70,23 +69,14 @@ std::string SessionRecords(int games, long* messages) {
     return file;
 }
 
-// Console lines go to /dev/null while a replay runs.
+// Console lines go to the null device while a replay runs.
 class QuietConsole {
 public:
-    QuietConsole() : saved_(dup(1)) {
-        std::fflush(stdout);
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        close(null);
-    }
-    ~QuietConsole() {
-        std::fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-    }
+    QuietConsole() : saved_(platform::testkit::SilenceStandardOutput()) {}
+    ~QuietConsole() { platform::testkit::RestoreStandardOutput(saved_); }
 
 private:
-    int saved_;
+    platform::FileHandle saved_;
 };
 
 void OpenSession(const fs::path& folder) {
@@ -179,25 +169,20 @@ void BM_PeakMemory(benchmark::State& state) {
     fs::path folder = Scratch() / ("memory-" + std::to_string(state.range(0)));
     fs::create_directories(folder);
     std::ofstream(folder / "session.rec", std::ios::binary) << records;
-    std::string program =
-        (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "chessrec").string();
+    char self[4096];
+    if (!platform::ExecutablePath(self, sizeof self)) state.SkipWithError("no executable path");
+    std::string program = (fs::path(self).parent_path().parent_path() / "chessrec").string();
     long peakKb = 0;
     for (auto _ : state) {
         fs::remove(folder / "chessrec.000.pgn");
-        pid_t child = fork();
-        if (child == 0) {
-            setenv("CHESSREC_DIR", folder.c_str(), 1);
-            int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            std::string rec = (folder / "session.rec").string();
-            execl(program.c_str(), program.c_str(), rec.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
+        platform::testkit::Process chessrec;
+        platform::testkit::ProcessOptions options;
+        options.args = {program, (folder / "session.rec").string()};
+        options.env = {"CHESSREC_DIR=" + folder.string()};
+        if (!chessrec.Start(options) || chessrec.Wait(600000) != 0) {
+            state.SkipWithError("chessrec failed");
         }
-        int status = 0;
-        struct rusage usage {};
-        wait4(child, &status, 0, &usage);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) state.SkipWithError("chessrec failed");
-        peakKb = usage.ru_maxrss;
+        peakKb = static_cast<long>(chessrec.PeakMemoryKb());
     }
     state.counters["peak_KB"] = static_cast<double>(peakKb);
 }

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/testkit.h"
 #include "recorder/capture.h"
 
 namespace {
@@ -239,13 +240,13 @@ bool WaitUntil(platform::FileHandle line, std::uint32_t due) {
     for (;;) {
         auto left = static_cast<std::int32_t>(due - platform::TickCount());
         if (left <= 0) return true;
-        switch (platform::WaitForInput(line, static_cast<std::uint32_t>(left))) {
-            case platform::WaitResult::kReady:
+        switch (platform::testkit::WaitForInput(line, static_cast<std::uint32_t>(left))) {
+            case platform::testkit::WaitResult::kReady:
                 if (!ReportAnswers(line)) return false;
                 break;
-            case platform::WaitResult::kTimedOut:
+            case platform::testkit::WaitResult::kTimedOut:
                 break;
-            case platform::WaitResult::kFailed:
+            case platform::testkit::WaitResult::kFailed:
                 return false;
         }
     }
@@ -253,7 +254,7 @@ bool WaitUntil(platform::FileHandle line, std::uint32_t due) {
 
 int PlayLive(const std::vector<Event>& events, int gap, int quietMs, bool hold) {
     char device[256];
-    platform::FileHandle line = platform::OpenVirtualLine(device, sizeof device);
+    platform::FileHandle line = platform::testkit::OpenVirtualLine(device, sizeof device);
     if (!line.IsValid()) {
         std::fprintf(stderr, "boardsim: cannot open a virtual serial line: %s\n",
                      LastErrorText().c_str());
@@ -263,8 +264,8 @@ int PlayLive(const std::vector<Event>& events, int gap, int quietMs, bool hold) 
     std::fflush(stdout);
     if (hold) platform::InstallControlHandler(OnStop);
     std::fprintf(stderr, "boardsim: waiting for a recorder on %s\n", device);
-    while (!platform::IsVirtualLinePeerOpen(line))
-        platform::Sleep(10);
+    while (!platform::testkit::IsVirtualLinePeerOpen(line))
+        platform::testkit::Sleep(10);
     std::fprintf(stderr, "boardsim: recorder on the line, playing %zu events\n", events.size());
 
     // Each byte leaves when its last bit would have crossed a 2400-baud line.
@@ -287,19 +288,19 @@ int PlayLive(const std::vector<Event>& events, int gap, int quietMs, bool hold) 
     std::uint32_t quietSince = platform::TickCount();
     for (bool open = true; open;) {
         std::uint32_t spent = platform::TickCount() - quietSince;
-        std::uint32_t left = hold ? platform::kWaitForever
+        std::uint32_t left = hold ? platform::testkit::kWaitForever
                              : spent >= static_cast<std::uint32_t>(quietMs)
                                  ? 0
                                  : static_cast<std::uint32_t>(quietMs) - spent;
         if (!hold && left == 0) break;
-        switch (platform::WaitForInput(line, left)) {
-            case platform::WaitResult::kReady:
+        switch (platform::testkit::WaitForInput(line, left)) {
+            case platform::testkit::WaitResult::kReady:
                 open = ReportAnswers(line);
                 quietSince = platform::TickCount();
                 break;
-            case platform::WaitResult::kTimedOut:
+            case platform::testkit::WaitResult::kTimedOut:
                 break;
-            case platform::WaitResult::kFailed:
+            case platform::testkit::WaitResult::kFailed:
                 open = false;
                 break;
         }

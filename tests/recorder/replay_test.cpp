@@ -1,13 +1,9 @@
 // The recorder as a user runs it: replays of record files, through the built program, in
 // a scratch folder of its own (CHESSREC_DIR).
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdint>
-#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -212,60 +208,6 @@ TEST_F(Replay, SessionNumbers) {
     EXPECT_EQ(run.out, "No free session number\n");
     EXPECT_EQ(SessionFile("chessrec.000.log"), log);
     EXPECT_EQ(SessionFiles().size(), 102u);
-}
-
-// A replay from a named pipe waits for its records, as a live session waits for the board.
-class PipeReplay : public Replay {
-protected:
-    void SetUp() override { ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0); }
-    Child* Start(const std::string& tag) {
-        children.emplace_back(new Child({ChessrecBinary(), fifo},
-                                        {"CHESSREC_DIR=" + session.Path()},
-                                        outputs / (tag + ".out"), outputs / (tag + ".err")));
-        return children.back().get();
-    }
-    int OpenWriter() { return ::open(fifo.c_str(), O_WRONLY); }
-    static void Send(int fd, const std::string& bytes) {
-        ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-
-    std::string fifo = outputs / "board.rec";
-    std::vector<std::unique_ptr<Child>> children;
-};
-
-TEST_F(PipeReplay, StoppingSavesTheGameInProgressWhole) {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-        std::filesystem::remove(session / "chessrec.000.pgn");
-        Child* recorder = Start("stop");
-        int board = OpenWriter();
-        Send(board, Record(kGreeting) + Record(Move(0x14, 0x34)) + Record(Move(0x64, 0x44)));
-        ASSERT_TRUE(recorder->WaitForOutput("1... e5\n"));
-        recorder->Signal(sig);
-        EXPECT_EQ(recorder->Wait(), 0) << sig;
-        ::close(board);
-        std::string pgn = SessionFile("chessrec.000.pgn");
-        EXPECT_NE(pgn.find("\r\n\r\n1. e4 e5 *\r\n\r\n"), std::string::npos) << sig << pgn;
-    }
-}
-
-TEST_F(PipeReplay, TwoRecordersInOneFolderTakeTwoNumbers) {
-    Child* first = Start("first");
-    int board = OpenWriter();
-    Send(board, Record(kGreeting) + Record(Move(0x14, 0x34)));
-    ASSERT_TRUE(first->WaitForOutput("1. e4\n"));
-    std::string firstLog = SessionFile("chessrec.000.log");
-    ASSERT_FALSE(firstLog.empty());
-
-    RunResult second = Chessrec({SamplesDir() + "/opera_game.rec"});
-    EXPECT_EQ(second.status, 0);
-    EXPECT_EQ(SessionFile("chessrec.001.log"), ReadBytes(SamplesDir() + "/opera_game.log"));
-    EXPECT_EQ(SessionFile("chessrec.000.log"), firstLog);
-
-    Send(board, Record(kNewGame));
-    ::close(board);
-    EXPECT_EQ(first->Wait(), 0);
-    EXPECT_EQ(first->Out(), "1. e4\nNew game\n");
-    EXPECT_NE(SessionFile("chessrec.000.pgn").find("1. e4 *"), std::string::npos);
 }
 
 }  // namespace

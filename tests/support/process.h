@@ -1,20 +1,19 @@
 // Runs the project's programs as a user would, in tests: arguments, environment, and the
-// standard output and error each in a file of a scratch folder.
+// standard output and error each in a file of a scratch folder. Every wait has a deadline:
+// a program that hangs fails its test, and is killed, instead of holding up the run.
 #pragma once
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <functional>
+#include <cstdint>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/platform.h"
+#include "platform/testkit.h"
 #include "support/files.h"
 
 // The programs under test, from the build (see tests/CMakeLists.txt).
@@ -31,102 +30,98 @@ inline std::string SamplesDir() {
     return CHESSREC_SAMPLES;
 }
 
+// How long a test waits for a program's end or output before it gives up.
+constexpr std::uint32_t kProgramDeadlineMs = 20000;
+
+// The system's text for the last failed call of the platform layer.
+inline std::string LastErrorText() {
+    char text[256];
+    if (!platform::ErrorText(platform::LastError(), text, sizeof text)) {
+        return "error " + std::to_string(platform::LastError());
+    }
+    return text;
+}
+
 // A started program. Its output goes to files, so a test can watch it grow.
 class Child {
 public:
-    // Starts args[0] with args; env entries ("NAME=value") are added to the environment.
-    // inChild, when given, runs in the new process just before the program starts (to set
-    // a resource limit, say).
+    // Starts args[0] with args; env entries ("NAME=value") are set in its environment.
+    // inPath, when given, is its standard input; fileSizeLimit, when not 0, makes every write
+    // that would make a file larger fail, as on a full disk.
     Child(const std::vector<std::string>& args, const std::vector<std::string>& env,
           const std::string& outPath, const std::string& errPath, const std::string& inPath = "",
-          const std::function<void()>& inChild = {})
+          std::uint64_t fileSizeLimit = 0)
         : outPath_(outPath), errPath_(errPath) {
-        pid_ = ::fork();
-        if (pid_ != 0) return;
-        if (inChild) inChild();
-        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int in = ::open(inPath.empty() ? "/dev/null" : inPath.c_str(), O_RDONLY);
-        if (out < 0 || err < 0 || in < 0) ::_exit(126);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        ::dup2(in, 0);
-        for (const std::string& entry : env)
-            ::putenv(const_cast<char*>(entry.c_str()));
-        std::vector<char*> argv;
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
+        platform::testkit::ProcessOptions options{args,    env,     inPath,
+                                                  outPath, errPath, fileSizeLimit};
+        if (!process_.Start(options))
+            ADD_FAILURE() << "cannot run " << args[0] << ": " << LastErrorText();
     }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    ~Child() {
-        if (pid_ > 0 && status_ < 0) {
-            ::kill(pid_, SIGKILL);
-            Wait();
+
+    // A stop request, as Ctrl-C at the console.
+    void Stop() { process_.Stop(); }
+    void Kill() { process_.Kill(); }
+
+    // Waits at most timeoutMs for the end; answers the exit code (0-255, or 128 + the signal
+    // that ended it). A program still running then fails the test, is killed, and -1 is
+    // answered.
+    int Wait(std::uint32_t timeoutMs = kProgramDeadlineMs) {
+        int status = process_.Wait(timeoutMs);
+        if (status == platform::testkit::Process::kStillRunning) {
+            ADD_FAILURE() << "still running after " << timeoutMs << " ms, killed; output:\n"
+                          << Out() << Err();
+            process_.Kill();
+            process_.Wait(kProgramDeadlineMs);
         }
+        return status;
     }
 
-    void Signal(int sig) { ::kill(pid_, sig); }
+    // True once the program has ended (it is not waited for).
+    bool Ended() { return process_.Wait(0) != platform::testkit::Process::kStillRunning; }
 
-    // Waits for the end; answers the exit code (0-255), or 128 + the signal that ended it.
-    int Wait() {
-        if (status_ >= 0) return status_;
-        int raw = 0;
-        while (::wait4(pid_, &raw, 0, &usage_) < 0) {
-        }
-        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-        return status_;
+    // Waits until the standard output holds text (or the program has ended, or the time is
+    // up); answers whether it does.
+    bool WaitForOutput(const std::string& text, std::uint32_t timeoutMs = kProgramDeadlineMs) {
+        return WaitUntil([&] { return Out().find(text) != std::string::npos; }, timeoutMs);
     }
 
-    // The most memory the program held at once, in kilobytes (known once it has ended).
-    long PeakMemoryKb() const { return usage_.ru_maxrss; }
-
-    // Waits at most timeoutMs for the end; answers the exit code as Wait does, or -1 when
-    // the program is still running.
-    int WaitAtMost(int timeoutMs) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (status_ < 0) {
-            int raw = 0;
-            if (::waitpid(pid_, &raw, WNOHANG) == pid_) {
-                status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-            } else if (std::chrono::steady_clock::now() > deadline) {
-                return -1;
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            }
-        }
-        return status_;
+    // Waits until the standard output has reached size bytes (or the program has ended, or
+    // the time is up); answers whether it has.
+    bool WaitForOutputSize(std::uintmax_t size, std::uint32_t timeoutMs = kProgramDeadlineMs) {
+        return WaitUntil(
+            [&] {
+                std::error_code error;
+                std::uintmax_t now = std::filesystem::file_size(outPath_, error);
+                return !error && now >= size;
+            },
+            timeoutMs);
     }
 
-    // Waits until the standard output holds text (or the program has ended, or the time
-    // is up); answers whether it does.
-    bool WaitForOutput(const std::string& text, int timeoutMs = 10000) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            if (Out().find(text) != std::string::npos) return true;
-            int raw = 0;
-            if (status_ < 0 && ::wait4(pid_, &raw, WNOHANG, &usage_) == pid_) {
-                status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-            }
-            if (status_ >= 0) return Out().find(text) != std::string::npos;
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    }
+    // The most memory the program held at once, in KiB (known once it has ended).
+    std::uint64_t PeakMemoryKb() const { return process_.PeakMemoryKb(); }
+    bool GetUse(platform::testkit::ProcessUse* use) const { return process_.GetUse(use); }
+    std::uint32_t Id() const { return process_.Id(); }
 
     std::string Out() const { return ReadBytes(outPath_); }
     std::string Err() const { return ReadBytes(errPath_); }
-    pid_t Pid() const { return pid_; }
 
 private:
+    // Looks every millisecond whether condition holds; the end of the program ends the wait
+    // (with the condition's last answer).
+    template <typename Condition>
+    bool WaitUntil(Condition condition, std::uint32_t timeoutMs) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            if (condition()) return true;
+            if (Ended()) return condition();
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
     std::string outPath_;
     std::string errPath_;
-    pid_t pid_ = -1;
-    int status_ = -1;
-    struct rusage usage_ = {};
+    platform::testkit::Process process_;
 };
 
 struct RunResult {
