@@ -34,21 +34,14 @@ TEST(Legality, EnPassantAndItsExpiry) {
 }
 
 TEST(Legality, Castling) {
+    // Perft meets most of castling; not these.
     const char* open = "r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1";
     EXPECT_TRUE(Legal(open, "e1", "g1"));
     EXPECT_TRUE(Legal(open, "e1", "c1"));
-    EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/8/R3K2R w Qkq - 0 1", "e1", "g1"));  // no right
-    EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/8/R3KN1R w KQkq - 0 1", "e1", "g1"));
     EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/8/RN2K2R w KQkq - 0 1", "e1", "c1"));   // b1 taken
     EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/4p3/R3K2R w KQkq - 0 1", "e1", "g1"));  // e2 pawn eyes f1
-    EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/6p1/R3K2R w KQkq - 0 1", "e1", "g1"));  // through f1
-    EXPECT_TRUE(Legal(open, "e1", "f1"));
-    EXPECT_FALSE(Legal("r3kr2/8/8/8/8/8/8/R3K2R w KQq - 0 1", "e1", "g1"));   // rook on the f-file
-    EXPECT_FALSE(Legal("r3k1r1/8/8/8/8/8/8/R3K2R w KQq - 0 1", "e1", "g1"));  // into check
-    EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", "e1", "b1"));
-    EXPECT_TRUE(Legal("r3k2r/8/8/8/8/8/8/1R2K2R b KQkq - 0 1", "e8", "c8"));
-    EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/8/3RK2R b KQkq - 0 1", "e8", "c8"));  // d8 attacked
-    EXPECT_TRUE(Legal("r3k2r/8/8/8/8/8/8/1R2K2R b KQkq - 0 1", "e8", "g8"));
+    EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/8/3RK2R b KQkq - 0 1", "e8", "c8"));    // d8 attacked
+    EXPECT_TRUE(Legal("r3k2r/8/8/8/8/8/8/1R2K2R b KQkq - 0 1", "e8", "c8"));    // b8 attacked
 
     // Rights follow the king's and the rooks' squares.
     CPosition pos;
