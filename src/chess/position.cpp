@@ -52,13 +52,14 @@ CPosition::CPosition()
       lastMove(nullptr),
       continuation(nullptr) {
     for (int file = 0; file < 8; ++file) {
-        board[48 + file] = kBlack + kPawn;
-        board[56 + file] = kBlack + board[file];
+        board[kA7 + file] = kBlack + kPawn;
+        board[kA8 + file] = kBlack + board[kA1 + file];
     }
 }
 
 CPosition::CPosition(CPosition* before, Square from, Square to)
-    : castling{before->castling[0], before->castling[1], before->castling[2], before->castling[3]},
+    : castling{before->castling[kWhiteKingSide], before->castling[kWhiteQueenSide],
+               before->castling[kBlackKingSide], before->castling[kBlackQueenSide]},
       enPassant(kNoSquare),
       lastQueryFrom(kNoSquare),
       lastQueryTo(kNoSquare),
@@ -82,30 +83,19 @@ CPosition::CPosition(CPosition* before, Square from, Square to)
         // En passant: the pawn taken stands on the mover's rank, on the target's file.
         move->capture = 1;
         board[RankOf(from) * 8 + FileOf(to)] = kEmpty;
-    } else if (piece == kKing && from == 4) {
-        if (to == 6) {
-            board[5] = board[7];
-            board[7] = kEmpty;
-            move->castlingKind = 1;
-        } else if (to == 2) {
-            board[3] = board[0];
-            board[0] = kEmpty;
-            move->castlingKind = 2;
+    } else if ((piece == kKing && from == kE1) || (piece == kBlack + kKing && from == kE8)) {
+        // The king's two-file step from its own square takes the rook along.
+        for (const CastlingMove& castle : kCastlingMoves) {
+            if (piece == castle.king && from == castle.kingFrom && to == castle.kingTo) {
+                board[castle.rookTo] = board[castle.rookFrom];
+                board[castle.rookFrom] = kEmpty;
+                move->castlingKind = castle.kind;
+            }
         }
-    } else if (piece == kBlack + kKing && from == 60) {
-        if (to == 62) {
-            board[61] = board[63];
-            board[63] = kEmpty;
-            move->castlingKind = 1;
-        } else if (to == 58) {
-            board[59] = board[56];
-            board[56] = kEmpty;
-            move->castlingKind = 2;
-        }
-    } else if (piece == kPawn && RankOf(from) == 1 && RankOf(to) == 3) {
-        enPassant = static_cast<Square>(16 + FileOf(from));
-    } else if (piece == kBlack + kPawn && RankOf(from) == 6 && RankOf(to) == 4) {
-        enPassant = static_cast<Square>(40 + FileOf(from));
+    } else if (piece == kPawn && RankOf(from) == kRank2 && RankOf(to) == kRank4) {
+        enPassant = static_cast<Square>(kA3 + FileOf(from));
+    } else if (piece == kBlack + kPawn && RankOf(from) == kRank7 && RankOf(to) == kRank5) {
+        enPassant = static_cast<Square>(kA6 + FileOf(from));
     }
     board[to] = piece;
     board[from] = kEmpty;
@@ -120,7 +110,7 @@ CCoup::CCoup(CPosition* before, CPosition* after, Square from, Square to)
       to(to),
       moveNumber(after->moveNumber),
       capture(0),
-      castlingKind(0),
+      castlingKind(kNoCastling),
       promotion(0),
       check(0),
       disambiguation{'?', 0, 0},
@@ -159,6 +149,10 @@ void DestroyTemporary(CPosition* pos) {
 // '-'. En passant is '-' or a square. The half-move clock is read over and written as 0.
 // The text may stop after the en-passant field (as EPD writes positions).
 std::int32_t CPosition::SetFromFEN(const char* text) {
+    // A verdict about the old board says nothing about the new one.
+    lastQueryFrom = kNoSquare;
+    lastQueryTo = kNoSquare;
+    lastQueryResult = 0;
     for (auto& square : board)
         square = kEmpty;
     for (auto& right : castling)
@@ -181,7 +175,7 @@ std::int32_t CPosition::SetFromFEN(const char* text) {
         }
         if (written + count > 64) return 0;  // more than 64 squares
         for (; count > 0; --count, ++written) {
-            board[(7 - written / 8) * 8 + written % 8] = piece;
+            board[(kRank8 - written / 8) * 8 + written % 8] = piece;
         }
     }
     if (*p == '\0' || p[1] == '\0') return 0;  // no side to move
@@ -193,16 +187,16 @@ std::int32_t CPosition::SetFromFEN(const char* text) {
     for (; *p != '\0' && *p != ' '; ++p) {
         switch (*p) {
             case 'K':
-                castling[0] = 1;
+                castling[kWhiteKingSide] = 1;
                 break;
             case 'Q':
-                castling[1] = 1;
+                castling[kWhiteQueenSide] = 1;
                 break;
             case 'k':
-                castling[2] = 1;
+                castling[kBlackKingSide] = 1;
                 break;
             case 'q':
-                castling[3] = 1;
+                castling[kBlackQueenSide] = 1;
                 break;
             case '-':
                 break;
@@ -266,7 +260,7 @@ int WriteFEN(char* buffer, const CPosition& pos) {
     }
     *out++ = pos.side == kWhite ? 'w' : 'b';
     *out++ = ' ';
-    const char kRights[] = "KQkq";
+    const char kRights[] = "KQkq";  // in the order of the rights' indices
     bool any = false;
     for (int i = 0; i < 4; ++i) {
         if (pos.castling[i]) {

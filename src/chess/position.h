@@ -18,6 +18,24 @@
 using Square = std::uint8_t;
 constexpr Square kNoSquare = 255;
 
+// The squares by name.
+// clang-format off
+enum : Square {
+    kA1, kB1, kC1, kD1, kE1, kF1, kG1, kH1,
+    kA2, kB2, kC2, kD2, kE2, kF2, kG2, kH2,
+    kA3, kB3, kC3, kD3, kE3, kF3, kG3, kH3,
+    kA4, kB4, kC4, kD4, kE4, kF4, kG4, kH4,
+    kA5, kB5, kC5, kD5, kE5, kF5, kG5, kH5,
+    kA6, kB6, kC6, kD6, kE6, kF6, kG6, kH6,
+    kA7, kB7, kC7, kD7, kE7, kF7, kG7, kH7,
+    kA8, kB8, kC8, kD8, kE8, kF8, kG8, kH8,
+};
+// clang-format on
+
+// Ranks as RankOf answers them: rank 1 is 0, rank 8 is 7.
+constexpr int kRank1 = 0, kRank2 = 1, kRank3 = 2, kRank4 = 3, kRank5 = 4, kRank6 = 5, kRank7 = 6,
+              kRank8 = 7;
+
 // A piece: White pawn 1, rook 2, knight 3, bishop 4, queen 5, king 6; Black the same + 32.
 using Piece = std::uint8_t;
 constexpr Piece kEmpty = 0;
@@ -43,6 +61,26 @@ constexpr Side SideOf(Piece piece) {
     return IsBlack(piece) ? kBlack : kWhite;
 }
 
+// The four castling rights, as CPosition::castling holds them.
+constexpr int kWhiteKingSide = 0, kWhiteQueenSide = 1, kBlackKingSide = 2, kBlackQueenSide = 3;
+
+// CCoup::castlingKind: which way a king castled.
+constexpr std::uint8_t kNoCastling = 0, kKingSideCastling = 1, kQueenSideCastling = 2;
+
+// One way of castling, indexed by its right: the king goes from kingFrom to kingTo and
+// the rook from rookFrom to rookTo, the square the king passes over.
+struct CastlingMove {
+    Piece king;
+    Square kingFrom, kingTo, rookFrom, rookTo;
+    std::uint8_t kind;
+};
+constexpr CastlingMove kCastlingMoves[4] = {
+    {kKing, kE1, kG1, kH1, kF1, kKingSideCastling},
+    {kKing, kE1, kC1, kA1, kD1, kQueenSideCastling},
+    {kBlack + kKing, kE8, kG8, kH8, kF8, kKingSideCastling},
+    {kBlack + kKing, kE8, kC8, kA8, kD8, kQueenSideCastling},
+};
+
 // Room for WriteFEN's text and its terminator.
 constexpr int kFenBufferSize = 96;
 
@@ -65,11 +103,12 @@ public:
     // Answers the new position, or null.
     virtual CPosition* Play(Square from, Square to, CCoup* replaced, std::uint8_t promotion);
 
-    // Sets the board from FEN text. Answers 1, or 0 for a malformed text.
+    // Sets the board from FEN text. Answers 1, or 0 for a malformed text. Either way the
+    // legality verdict kept for Play is dropped: it was about the board that was here.
     virtual std::int32_t SetFromFEN(const char* text);
 
     std::uint8_t board[64];
-    std::uint8_t castling[4];  // White king side, White queen side, Black king side, queen side
+    std::uint8_t castling[4];  // indexed by kWhiteKingSide ... kBlackQueenSide
     Square enPassant;          // square passed over by the double step that led here
     Square lastQueryFrom;      // query cache of IsLegal
     Square lastQueryTo;
@@ -96,7 +135,7 @@ public:
     Square to;
     std::uint16_t moveNumber;  // that of the position after
     std::int32_t capture;
-    std::uint8_t castlingKind;  // 0 none, 1 king side, 2 queen side
+    std::uint8_t castlingKind;  // kNoCastling, kKingSideCastling or kQueenSideCastling
     std::uint8_t promotion;     // kind the pawn became, 0 none
     std::int32_t check;
     char disambiguation[3];  // '?' first: not worked out yet

@@ -19,18 +19,16 @@ bool LeavesKingAttacked(CPosition& pos, Square f, Square t) {
 // square. Answers -1 when the move is no castling move after all (then it is an ordinary
 // king step).
 int CastlingAllowed(const CPosition& pos, Square king, Square t) {
-    Side side = SideOf(pos.board[king]);
-    Side enemy = kBlack - side;
-    int base = king - 4;  // a1 or a8
-    int rights = side == kWhite ? 0 : 2;
-    const auto& b = pos.board;
-    if (t == base + 6 && b[base + 5] == kEmpty && b[base + 6] == kEmpty && pos.castling[rights]) {
+    Side enemy = kBlack - SideOf(pos.board[king]);
+    for (int right = 0; right < 4; ++right) {
+        const CastlingMove& castle = kCastlingMoves[right];
+        if (pos.board[king] != castle.king || king != castle.kingFrom || t != castle.kingTo)
+            continue;
+        // the rook's right stands for the rook: its square is not looked at
+        int step = castle.rookFrom > king ? 1 : -1;
+        if (!pos.castling[right] || !IsPathClear(pos, king, step, castle.rookFrom)) return -1;
         // a king may not castle out of or through check (into check: the king safety test)
-        return !IsAttacked(pos, king, enemy) && !IsAttacked(pos, base + 5, enemy);
-    }
-    if (t == base + 2 && b[base + 1] == kEmpty && b[base + 2] == kEmpty && b[base + 3] == kEmpty &&
-        pos.castling[rights + 1]) {
-        return !IsAttacked(pos, king, enemy) && !IsAttacked(pos, base + 3, enemy);
+        return !IsAttacked(pos, king, enemy) && !IsAttacked(pos, castle.rookTo, enemy);
     }
     return -1;
 }
@@ -61,7 +59,7 @@ int BishopReach(const CPosition& pos, Square f, Square t) {
 
 int IsPathClear(const CPosition& pos, int start, int step, int target) {
     for (int s = start + step; s != target; s += step) {
-        if (s < 0 || s > 63 || step == 0) return 0;
+        if (s < kA1 || s > kH8 || step == 0) return 0;
         if (pos.board[s] != kEmpty) return 0;
     }
     return 1;
@@ -78,7 +76,7 @@ int CanReach(const CPosition& pos, Square f, Square t) {
             if (dF != 0 || pos.board[t] != kEmpty) return 0;
             if (RankOf(t) == RankOf(f) + ahead) return 1;
             // the double step from the pawn's own rank, over an empty square
-            int home = IsBlack(piece) ? 6 : 1;
+            int home = IsBlack(piece) ? kRank7 : kRank2;
             return RankOf(f) == home && RankOf(t) == home + 2 * ahead &&
                    pos.board[f + 8 * ahead] == kEmpty;
         }
@@ -136,7 +134,7 @@ int IsLegal(CPosition& pos, Square f, Square t) {
         pos.board[t] = IsBlack(piece) ? kPawn : kBlack + kPawn;
         legal = CanReach(pos, f, t);
         pos.board[t] = target;
-    } else if ((piece == kKing && f == 4) || (piece == kBlack + kKing && f == 60)) {
+    } else if ((piece == kKing && f == kE1) || (piece == kBlack + kKing && f == kE8)) {
         legal = CastlingAllowed(pos, f, t);
         if (legal < 0) legal = CanReach(pos, f, t);  // an ordinary king step; never two files
     } else {
@@ -161,21 +159,20 @@ void ListRivals(CPosition& pos, Square f, Square t, Square squares[64], int* cou
 }
 
 CPosition* CPosition::Play(Square from, Square to, CCoup* replaced, std::uint8_t promotion) {
-    if (from > 63 || to > 63) return nullptr;
+    if (from > kH8 || to > kH8) return nullptr;
     if (from != lastQueryFrom || to != lastQueryTo) IsLegal(*this, from, to);
     if (lastQueryResult == 0) return nullptr;
 
     CPosition* after = new CPosition(this, from, to);
     CCoup* move = after->lastMove;
 
-    // Castling rights go with the king's and the rooks' squares.
-    std::uint8_t* rights = after->castling;
-    if (from == 4) rights[0] = rights[1] = 0;
-    if (from == 7 || to == 7) rights[0] = 0;
-    if (from == 0 || to == 0) rights[1] = 0;
-    if (from == 60) rights[2] = rights[3] = 0;
-    if (from == 63 || to == 63) rights[2] = 0;
-    if (from == 56 || to == 56) rights[3] = 0;
+    // Castling rights go with the king's and the rooks' squares: a move from the king's
+    // square, or from or to a rook's corner, ends the rights that need it.
+    for (int right = 0; right < 4; ++right) {
+        const CastlingMove& castle = kCastlingMoves[right];
+        if (from == castle.kingFrom || from == castle.rookFrom || to == castle.rookFrom)
+            after->castling[right] = 0;
+    }
 
     if (!continuation) {
         continuation = move;
@@ -201,7 +198,7 @@ CPosition* CPosition::Play(Square from, Square to, CCoup* replaced, std::uint8_t
     }
 
     Piece piece = board[from];
-    bool lastRank = IsBlack(piece) ? RankOf(to) == 0 : RankOf(to) == 7;
+    bool lastRank = RankOf(to) == (IsBlack(piece) ? kRank1 : kRank8);
     if (KindOf(piece) == kPawn && lastRank) {
         std::uint8_t kind = promotion != 0 ? promotion : kQueen;
         move->promotion = kind;

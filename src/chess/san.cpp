@@ -52,10 +52,10 @@ int WriteSAN(char* buffer, CCoup& move, int withNumber, int numericAnnotation) {
                              IsBlack(piece) ? "%d... " : "%d. ", move.moveNumber);
     }
     int kind = KindOf(piece);
-    if (kind == kKing && move.castlingKind == 1) {
+    if (kind == kKing && move.castlingKind == kKingSideCastling) {
         for (const char* c = "O-O"; *c; ++c)
             *out++ = *c;
-    } else if (kind == kKing && move.castlingKind == 2) {
+    } else if (kind == kKing && move.castlingKind == kQueenSideCastling) {
         for (const char* c = "O-O-O"; *c; ++c)
             *out++ = *c;
     } else if (kind == kKing) {

@@ -13,32 +13,6 @@ bool Legal(const char* fen, const char* from, const char* to) {
     return IsLegal(pos, Sq(from), Sq(to)) == 1;
 }
 
-TEST(Legality, InitialPosition) {
-    CPosition pos;
-    EXPECT_TRUE(IsLegal(pos, Sq("e2"), Sq("e4")));
-    EXPECT_TRUE(IsLegal(pos, Sq("e2"), Sq("e3")));
-    EXPECT_TRUE(IsLegal(pos, Sq("g1"), Sq("f3")));
-    EXPECT_FALSE(IsLegal(pos, Sq("e2"), Sq("e5")));
-    EXPECT_FALSE(IsLegal(pos, Sq("f1"), Sq("c4")));
-    EXPECT_FALSE(IsLegal(pos, Sq("e1"), Sq("g1")));
-    EXPECT_FALSE(IsLegal(pos, Sq("e4"), Sq("e5")));  // empty square
-    EXPECT_FALSE(IsLegal(pos, Sq("a1"), Sq("a2")));  // own piece
-    EXPECT_EQ(pos.lastQueryFrom, Sq("a1"));
-    EXPECT_EQ(pos.lastQueryResult, 0);
-}
-
-TEST(Legality, PawnsBlockedAndCapturing) {
-    const char* blocked = "4k3/8/8/8/8/4n3/4P3/4K3 w - - 0 1";
-    EXPECT_FALSE(Legal(blocked, "e2", "e3"));
-    EXPECT_FALSE(Legal(blocked, "e2", "e4"));
-    EXPECT_FALSE(Legal("4k3/8/8/8/4n3/8/4P3/4K3 w - - 0 1", "e2", "e4"));
-    EXPECT_TRUE(Legal("4k3/8/8/8/8/3n4/4P3/4K3 w - - 0 1", "e2", "d3"));
-    EXPECT_FALSE(Legal("4k3/8/8/8/8/8/4P3/4K3 w - - 0 1", "e2", "d3"));  // nothing to take
-    EXPECT_FALSE(Legal("4k3/8/8/8/8/8/P7/4K3 w - - 0 1", "a2", "h3"));   // no wrap round
-    EXPECT_TRUE(Legal("4k3/4p3/8/8/8/8/8/4K3 b - - 0 1", "e7", "e5"));
-    EXPECT_FALSE(Legal("4k3/8/4p3/8/8/8/8/4K3 b - - 0 1", "e6", "e4"));
-}
-
 TEST(Legality, EnPassantAndItsExpiry) {
     CPosition start;
     CPosition* pos = PlayLine(&start, "e2e4 d7d5 e4e5 f7f5");
@@ -60,21 +34,14 @@ TEST(Legality, EnPassantAndItsExpiry) {
 }
 
 TEST(Legality, Castling) {
+    // Perft meets most of castling; not these.
     const char* open = "r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1";
     EXPECT_TRUE(Legal(open, "e1", "g1"));
     EXPECT_TRUE(Legal(open, "e1", "c1"));
-    EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/8/R3K2R w Qkq - 0 1", "e1", "g1"));  // no right
-    EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/8/R3KN1R w KQkq - 0 1", "e1", "g1"));
     EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/8/RN2K2R w KQkq - 0 1", "e1", "c1"));   // b1 taken
     EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/4p3/R3K2R w KQkq - 0 1", "e1", "g1"));  // e2 pawn eyes f1
-    EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/6p1/R3K2R w KQkq - 0 1", "e1", "g1"));  // through f1
-    EXPECT_TRUE(Legal(open, "e1", "f1"));
-    EXPECT_FALSE(Legal("r3kr2/8/8/8/8/8/8/R3K2R w KQq - 0 1", "e1", "g1"));   // rook on the f-file
-    EXPECT_FALSE(Legal("r3k1r1/8/8/8/8/8/8/R3K2R w KQq - 0 1", "e1", "g1"));  // into check
-    EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", "e1", "b1"));
-    EXPECT_TRUE(Legal("r3k2r/8/8/8/8/8/8/1R2K2R b KQkq - 0 1", "e8", "c8"));
-    EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/8/3RK2R b KQkq - 0 1", "e8", "c8"));  // d8 attacked
-    EXPECT_TRUE(Legal("r3k2r/8/8/8/8/8/8/1R2K2R b KQkq - 0 1", "e8", "g8"));
+    EXPECT_FALSE(Legal("r3k2r/8/8/8/8/8/8/3RK2R b KQkq - 0 1", "e8", "c8"));    // d8 attacked
+    EXPECT_TRUE(Legal("r3k2r/8/8/8/8/8/8/1R2K2R b KQkq - 0 1", "e8", "c8"));    // b8 attacked
 
     // Rights follow the king's and the rooks' squares.
     CPosition pos;
@@ -93,14 +60,9 @@ TEST(Legality, Castling) {
 }
 
 TEST(Legality, KingSafety) {
-    EXPECT_FALSE(Legal("4k3/4r3/8/8/8/8/4B3/4K3 w - - 0 1", "e2", "d3"));  // pinned bishop
-    EXPECT_TRUE(Legal("4k3/4r3/8/8/8/8/4R3/4K3 w - - 0 1", "e2", "e5"));   // along the pin
-    EXPECT_FALSE(Legal("8/8/8/3k4/8/3K4/8/8 w - - 0 1", "d3", "d4"));      // next to the king
-    EXPECT_FALSE(Legal("4k3/8/8/8/8/3p4/8/4K3 w - - 0 1", "e1", "e2"));    // pawn's diagonal
-    EXPECT_TRUE(Legal("4k3/8/8/8/8/3p4/8/4K3 w - - 0 1", "e1", "d2"));     // in front of it
-    EXPECT_TRUE(Legal("4k3/8/8/8/8/8/3p4/4K3 w - - 0 1", "e1", "d2"));     // taking it
-    EXPECT_TRUE(Legal("4k3/8/8/8/8/8/8/r3K3 w - - 0 1", "e1", "e2"));      // out of check
-    EXPECT_FALSE(Legal("4k3/8/8/8/8/8/8/r3K3 w - - 0 1", "e1", "f1"));     // along the rank
+    // Perft covers pins and checks; these are what it never meets.
+    EXPECT_FALSE(Legal("4k3/8/8/8/8/3p4/8/4K3 w - - 0 1", "e1", "e2"));  // pawn's diagonal
+    EXPECT_TRUE(Legal("4k3/8/8/8/8/3p4/8/4K3 w - - 0 1", "e1", "d2"));   // in front of it
     // No king of the mover's colour: nothing to keep safe.
     EXPECT_TRUE(Legal("4k3/8/8/8/8/8/8/R7 w - - 0 1", "a1", "a7"));
 }
@@ -113,20 +75,21 @@ TEST(Legality, ColourOfThePieceDecidesNotTheSideToMove) {
     EXPECT_EQ(San(*pos->lastMove, 1), "1. d4");  // the piece's colour, not the turn
 }
 
-TEST(Play, UsesTheQueryCache) {
-    CPosition pos;
-    // A cached verdict stands: an illegal move claimed legal by the cache is played.
-    pos.lastQueryFrom = Sq("e2");
-    pos.lastQueryTo = Sq("e6");
-    pos.lastQueryResult = 1;
-    EXPECT_NE(pos.Play(Sq("e2"), Sq("e6"), nullptr, 0), nullptr);
+TEST(Play, ANewBoardInheritsNoVerdictAboutTheOldOne) {
+    // Play trusts the verdict IsLegal kept for the same squares; a board set from FEN
+    // text, even text refused half way, is another board.
+    const char* texts[] = {"4k3/8/8/8/8/8/8/4K3 w - - 0 1", "4k3/8/8/8/8/8/8/4K3 w KX - 0 1"};
+    for (const char* text : texts) {
+        CPosition pos;
+        ASSERT_TRUE(IsLegal(pos, kE2, kE4));
+        pos.SetFromFEN(text);
+        EXPECT_EQ(pos.Play(kE2, kE4, nullptr, 0), nullptr) << text;  // e2 is empty now
+        EXPECT_EQ(pos.continuation, nullptr);
+    }
 
-    CPosition other;
-    EXPECT_EQ(other.Play(Sq("e2"), Sq("e5"), nullptr, 0), nullptr);
-    EXPECT_EQ(other.lastQueryTo, Sq("e5"));
-    EXPECT_EQ(other.continuation, nullptr);
-    EXPECT_EQ(other.Play(64, 0, nullptr, 0), nullptr);
-    EXPECT_EQ(other.Play(0, 200, nullptr, 0), nullptr);
+    CPosition pos;
+    EXPECT_EQ(pos.Play(64, kE4, nullptr, 0), nullptr);
+    EXPECT_EQ(pos.Play(kE2, 200, nullptr, 0), nullptr);
 }
 
 TEST(Play, ReplaceOrAppend) {
@@ -162,34 +125,6 @@ TEST(Play, ReplaceOrAppend) {
     ASSERT_NE(again, nullptr);
     EXPECT_EQ(again->continuation, nullptr);
     EXPECT_EQ(start.continuation, again->lastMove);
-}
-
-TEST(Play, PromotionAndCheck) {
-    CPosition white;
-    ASSERT_EQ(white.SetFromFEN("8/P6k/8/8/8/8/8/K7 w - - 0 1"), 1);
-    CPosition* queen = white.Play(Sq("a7"), Sq("a8"), nullptr, 0);
-    ASSERT_NE(queen, nullptr);
-    EXPECT_EQ(queen->board[Sq("a8")], kQueen);
-    EXPECT_EQ(queen->lastMove->promotion, kQueen);
-    EXPECT_EQ(queen->lastMove->check, 0);
-    CPosition* knight = white.Play(Sq("a7"), Sq("a8"), white.continuation, kKnight);
-    ASSERT_NE(knight, nullptr);
-    EXPECT_EQ(knight->board[Sq("a8")], kKnight);
-    EXPECT_EQ(San(*knight->lastMove), "a8=N");
-
-    CPosition black;
-    ASSERT_EQ(black.SetFromFEN("k7/8/8/8/8/8/p7/7K b - - 0 1"), 1);
-    CPosition* promoted = black.Play(Sq("a2"), Sq("a1"), nullptr, 0);
-    ASSERT_NE(promoted, nullptr);
-    EXPECT_EQ(promoted->board[Sq("a1")], kBlack + kQueen);
-    EXPECT_EQ(promoted->lastMove->check, 1);  // the new queen sees h1 along the rank
-    EXPECT_EQ(San(*promoted->lastMove, 1), "1... a1=Q+");
-
-    CPosition start;
-    CPosition* check = PlayLine(&start, "e2e4 f7f6 d1h5");
-    ASSERT_NE(check, nullptr);
-    EXPECT_EQ(check->lastMove->check, 1);
-    EXPECT_EQ(San(*check->lastMove), "Qh5+");
 }
 
 TEST(Perft, ShallowLevels) {

@@ -44,23 +44,13 @@ TEST(San, Disambiguation) {
     EXPECT_EQ(SanOf("4k3/8/8/3p4/8/2N1N3/8/4K3 w - - 0 1", "c3", "d5"), "Ncxd5");
 }
 
-TEST(San, DisambiguationIsWorkedOutOnce) {
-    CPosition pos;
-    ASSERT_EQ(pos.SetFromFEN("4k3/8/8/8/8/5N2/8/1N2K3 w - - 0 1"), 1);
-    CPosition* after = pos.Play(Sq("b1"), Sq("d2"), nullptr, 0);
-    ASSERT_NE(after, nullptr);
-    EXPECT_EQ(San(*after->lastMove), "Nbd2");
-    // The position before never changes in a game; were it to, the kept text would stand.
-    pos.board[Sq("f3")] = kEmpty;
-    EXPECT_EQ(San(*after->lastMove), "Nbd2");
-}
-
 TEST(San, CastlingPromotionAndCheck) {
     EXPECT_EQ(SanOf("4k3/8/8/8/8/8/8/R3K2R w KQ - 0 1", "e1", "g1"), "O-O");
     EXPECT_EQ(SanOf("4k3/8/8/8/8/8/8/R3K2R w KQ - 0 1", "e1", "c1"), "O-O-O");
     EXPECT_EQ(SanOf("5k2/8/8/8/8/8/8/4K2R w K - 0 1", "e1", "g1"), "O-O+");
     EXPECT_EQ(SanOf("5k2/8/8/8/8/8/8/R3K3 b Q - 0 1", "f8", "f7", 1), "1... Kf7");
     EXPECT_EQ(SanOf("k7/4P3/8/8/8/8/8/4K3 w - - 0 1", "e7", "e8"), "e8=Q+");
+    EXPECT_EQ(SanOf("k7/8/8/8/8/8/p7/7K b - - 0 1", "a2", "a1", 1), "1... a1=Q+");
     CPosition pos;
     ASSERT_EQ(pos.SetFromFEN("3r3k/4P3/8/8/8/8/8/4K3 w - - 0 1"), 1);
     CPosition* knight = pos.Play(Sq("e7"), Sq("d8"), nullptr, kKnight);
