@@ -174,8 +174,7 @@ void CheckSessionPgn(const std::string& path, int games) {
         FUZZ_CHECK(games == 0);
         return;
     }
-    CFichier file;
-    std::snprintf(file.path, sizeof file.path, "%s", path.c_str());
+    CFichier file(path.c_str());
     FUZZ_CHECK(file.Open() == 1);
     FUZZ_CHECK(file.gameCount == games);
     for (const CInfosPartie2* game = file.head; game; game = game->next) {
