@@ -47,7 +47,7 @@ namespace {
 class FakeBoard : public IIOObject {
 public:
     int Write(const void* bytes, std::uint32_t count, std::uint32_t* written) override {
-        FUZZ_CHECK(count == 1 && *static_cast<const std::uint8_t*>(bytes) == 0x99);
+        FUZZ_CHECK(count == 1 && *static_cast<const std::uint8_t*>(bytes) == kAnswer);
         ++answers;
         *written = count;
         return 1;
