@@ -111,7 +111,8 @@ bool OwnStem(char (&stem)[kPathRoom + 2]) {
 
 StepEnd ReadArguments(RecorderRun& run, int argc, char** argv) {
     if (argc != 1 && argc != 2) {
-        ConsolePrint("Usage : %s [Recorded file]\n", argv[0]);
+        // A program may be started with no arguments at all, not even its name.
+        ConsolePrint("Usage : %s [Recorded file]\n", argc > 0 && argv[0] ? argv[0] : "chessrec");
         return -1;
     }
     if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
