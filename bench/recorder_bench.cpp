@@ -14,14 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "board/protocol.h"
 #include "chess/position.h"
 #include "game/partie.h"
 #include "pgn/fichier.h"
 #include "pgn/save.h"
 #include "pgn/session.h"
 #include "platform/testkit.h"
-#include "recorder/capture.h"
-#include "recorder/session.h"
+#include "recorder/record_format.h"
+#include "recorder/startup.h"
 
 namespace {
 
@@ -38,22 +39,17 @@ fs::path Scratch() {
 }
 
 void AppendRecord(std::string& file, const std::string& data) {
-    std::uint32_t fields[2] = {0, static_cast<std::uint32_t>(data.size())};
-    for (std::uint32_t value : fields) {
-        for (int i = 0; i < 4; ++i)
-            file += static_cast<char>(value >> (8 * i));
-    }
-    file += data;
+    file += RecordBytes(data);
 }
 
 std::string Move(int from, int to) {
-    return std::string{'\x90', static_cast<char>(from), static_cast<char>(to), '\0', '\0'};
+    return MoveMessage(static_cast<std::uint8_t>(from), static_cast<std::uint8_t>(to));
 }
 
 // A record file of games: 1. e4 e5, then the kings step out and back, a new game after
 // every 40 moves; one record per message, as a board sends them. *messages gets the count.
 std::string SessionRecords(int games, long* messages) {
-    const std::string kNewGame("\x93\0\0\0\0\0\0\0\0", 9);
+    const std::string kNewGame = NewGameMessage();
     std::string file;
     AppendRecord(file, kNewGame);  // the board's greeting
     *messages = 1;
@@ -79,22 +75,6 @@ private:
     platform::FileHandle saved_;
 };
 
-void OpenSession(const fs::path& folder) {
-    SessionState& session = TheSession();
-    session.log = platform::OpenFile((folder / "bench.log").c_str(), platform::kWrite,
-                                     platform::Share::kRead, platform::Disposition::kCreateAlways);
-    session.firstTimePending = 1;
-    session.logColumn = 0;
-    std::snprintf(ThePgnSession().pgnPath, sizeof ThePgnSession().pgnPath, "%s",
-                  (folder / "bench.pgn").c_str());
-}
-
-void CloseSession() {
-    platform::CloseFile(TheSession().log);
-    delete ThePgnSession().currentGame;
-    ThePgnSession().currentGame = nullptr;
-}
-
 // Replaying a session of range(0) games of 40 moves: board messages and record-file bytes
 // per second. The log, the console and the saves at each new game are all part of it.
 void BM_Replay(benchmark::State& state) {
@@ -104,20 +84,22 @@ void BM_Replay(benchmark::State& state) {
     fs::create_directories(folder);
     std::ofstream(folder / "session.rec", std::ios::binary) << records;
     QuietConsole quiet;
+    const std::string record = (folder / "session.rec").string();
+    const std::string stem = (folder / "bench.").string();
     for (auto _ : state) {
-        fs::remove(folder / "bench.pgn");
-        OpenSession(folder);
-        SessionState& session = TheSession();
-        session.live = 0;
-        session.record =
-            platform::OpenFile((folder / "session.rec").c_str(), platform::kRead,
-                               platform::Share::kRead, platform::Disposition::kOpenExisting);
-        ThePgnSession().currentGame = new CPartie;
-        CPosition* current = &ThePgnSession().currentGame->startingPosition;
-        CaptureLoop(nullptr, current);
-        platform::CloseFile(session.record);
-        CloseSession();
+        fs::remove(folder / "bench.000.pgn");
+        ResetSession();
+        RecorderRun run;
+        run.replayPath = record.c_str();
+        if (OpenSessionFiles(run, stem.c_str()) || OpenInput(run)) {
+            state.SkipWithError("cannot open the session");
+            break;
+        }
+        StartGame(run);
+        Capture(run);
+        Shutdown(run);
     }
+    ResetSession();
     state.counters["messages/s"] = benchmark::Counter(
         static_cast<double>(messages), benchmark::Counter::kIsIterationInvariantRate);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * records.size()));
@@ -129,7 +111,7 @@ BENCHMARK(BM_Replay)->Arg(1)->Arg(20)->Unit(benchmark::kMillisecond)->UseRealTim
 void BM_SaveInto(benchmark::State& state) {
     fs::path folder = Scratch() / ("save-" + std::to_string(state.range(0)));
     fs::create_directories(folder);
-    OpenSession(folder);
+    const std::string pgn = (folder / "bench.pgn").string();
     std::string filler;
     while (filler.size() < static_cast<std::size_t>(state.range(0))) {
         filler += "[Event \"?\"]\r\n\r\n *\r\n\r\n";
@@ -149,11 +131,10 @@ void BM_SaveInto(benchmark::State& state) {
         // Each save appends; cut the file back so every save sees the same size.
         fs::resize_file(folder / "bench.pgn", filler.size());
         state.ResumeTiming();
-        CFichier file;
+        CFichier file(pgn.c_str());
         if (SaveGame(file) != 0) delete game;
         ThePgnSession().currentGame = nullptr;
     }
-    CloseSession();
 }
 BENCHMARK(BM_SaveInto)
     ->Arg(10 << 10)

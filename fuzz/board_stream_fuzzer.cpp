@@ -31,10 +31,13 @@
 
 #include "board/decoder.h"
 #include "board/iio.h"
+#include "board/protocol.h"
 #include "game/partie.h"
 #include "pgn/session.h"
-#include "recorder/capture.h"
-#include "recorder/session.h"
+#include "recorder/record_format.h"
+#include "recorder/startup.h"
+#include "session/log.h"
+#include "session/state.h"
 #include "support.h"
 
 namespace {
@@ -44,7 +47,7 @@ namespace {
 class FakeBoard : public IIOObject {
 public:
     int Write(const void* bytes, std::uint32_t count, std::uint32_t* written) override {
-        FUZZ_CHECK(count == 1 && *static_cast<const std::uint8_t*>(bytes) == 0x99);
+        FUZZ_CHECK(count == 1 && *static_cast<const std::uint8_t*>(bytes) == kAnswer);
         ++answers;
         *written = count;
         return 1;
@@ -76,25 +79,20 @@ bool InGame(const CPosition* position, const CPartie* game) {
 // session set up as flags say; answers what the session wrote.
 Outcome Feed(std::uint8_t flags, const std::vector<std::uint32_t>& sizes,
              const std::uint8_t* stream, std::size_t size, const char* name) {
-    SessionState& session = TheSession();
-    PgnSession& pgn = ThePgnSession();
-    const std::string logPath = ScratchFile((std::string(name) + ".log").c_str());
-    const std::string pgnPath = ScratchFile((std::string(name) + ".pgn").c_str());
-    RemoveFile(pgnPath);
-    RemoveFile(pgnPath + ".bak");
-    std::snprintf(pgn.pgnPath, sizeof pgn.pgnPath, "%s", pgnPath.c_str());
+    const std::string stem = ScratchFile((std::string(name) + ".").c_str());
+    RemoveFile(stem + "000.pgn");
+    RemoveFile(stem + "000.pgn.bak");
     const bool live = flags & 1;
     const bool withLog = !(flags & 4);
-    if (withLog) {
-        session.log = platform::OpenFile(logPath.c_str(), platform::kWrite, platform::Share::kRead,
-                                         platform::Disposition::kCreateAlways);
-        FUZZ_CHECK(session.log.IsValid());
-    }
-    session.live = live ? 1 : 0;
-    session.firstTimePending = (flags & 2) ? 1 : 0;
-    session.logColumn = 0;
-    pgn.currentGame = new CPartie;
-    CPosition* current = &pgn.currentGame->startingPosition;
+    ResetSession();
+    RecorderRun run;
+    FUZZ_CHECK(!OpenSessionFiles(run, stem.c_str()));
+    FUZZ_CHECK(run.number == 0);
+    if (!withLog) CloseLog();
+    TheSession().firstTimePending = (flags & 2) ? 1 : 0;
+    StartGame(run);
+    const std::string logPath = run.logPath;
+    const std::string pgnPath = ThePgnSession().pgnPath;
 
     FakeBoard board;
     std::uint8_t buffer[kCaptureBufferSize];
@@ -108,15 +106,13 @@ Outcome Feed(std::uint8_t flags, const std::vector<std::uint32_t>& sizes,
         std::memcpy(buffer + carried, stream + at, count);
         at += count;
         std::uint32_t given = carried + count;
-        carried = Decode(current, live ? &board : nullptr, buffer, given);
-        FUZZ_CHECK(carried <= 8 && carried <= given);
-        FUZZ_CHECK(current && InGame(current, pgn.currentGame));
+        carried = Decode(run.current, live ? &board : nullptr, buffer, given);
+        FUZZ_CHECK(carried < kLongestMessage && carried <= given);
+        FUZZ_CHECK(run.current && InGame(run.current, ThePgnSession().currentGame));
     }
     // What is carried at the end never becomes a message: the stream stops inside it.
 
-    if (withLog) platform::CloseFile(session.log);
-    delete pgn.currentGame;
-    pgn.currentGame = nullptr;
+    ResetSession();
     FUZZ_CHECK(live || board.answers == 0);
     Outcome outcome;
     outcome.log = withLog ? ReadWholeFile(logPath) : "";

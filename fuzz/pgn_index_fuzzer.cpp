@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "pgn/fichier.h"
-#include "pgn/session.h"
 #include "support.h"
 
 namespace {
@@ -59,13 +58,12 @@ std::vector<Entry> Index(CFichier& file, const std::uint8_t* data, std::size_t s
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     pgnPath = ScratchFile("index.pgn");
-    std::snprintf(ThePgnSession().pgnPath, sizeof ThePgnSession().pgnPath, "%s", pgnPath.c_str());
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FUZZ_CHECK(WriteWholeFile(pgnPath, data, size));
-    CFichier file;
+    CFichier file(pgnPath.c_str());
     std::vector<Entry> first = Index(file, data, size);
     std::vector<Entry> second = Index(file, data, size);
     FUZZ_CHECK(first.size() == second.size());

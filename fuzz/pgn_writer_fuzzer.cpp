@@ -27,7 +27,6 @@
 
 #include "game/partie.h"
 #include "pgn/fichier.h"
-#include "pgn/session.h"
 #include "support.h"
 
 namespace {
@@ -182,7 +181,6 @@ std::string Written(const std::optional<std::string>& value, const char* fallbac
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     pgnPath = ScratchFile("written.pgn");
-    std::snprintf(ThePgnSession().pgnPath, sizeof ThePgnSession().pgnPath, "%s", pgnPath.c_str());
     return 0;
 }
 
@@ -203,7 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(game.WritePGN(file));
     FUZZ_CHECK(platform::CloseFile(file));
 
-    CFichier index;
+    CFichier index(pgnPath.c_str());
     FUZZ_CHECK(index.Open() == 1);
     if (game.result < 0 || game.result > 3) {
         FUZZ_CHECK(index.gameCount == 0 && index.head == nullptr);

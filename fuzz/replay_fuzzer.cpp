@@ -1,8 +1,7 @@
 // A record file replayed as a whole, the way the recorder replays the file it is given:
-// the session is set up as replay start-up sets it (a fresh session log, the record file
-// open for reading, live 0, the board's greeting awaited, a new game current), the
-// capture loop runs until the file ends or holds a bad record, and the game in progress
-// is freed. New-game messages save into a PGN file of the scratch folder.
+// the session is set up by the recorder's own start-up steps (session files, input,
+// game), the capture loop runs until the file ends or holds a bad record, and the shutdown
+// step frees the game in progress. New-game messages save into a PGN file of the scratch folder.
 //
 // Input: the whole record file, header fields included (records of 4 bytes of elapsed
 // time, 4 bytes of count, then count bytes).
@@ -12,14 +11,13 @@
 // discipline, and the PGN file holds one game, with the tags of a new game, for each new
 // game in the log (CheckSessionLog, CheckSessionPgn).
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "board/iio.h"
 #include "game/partie.h"
 #include "pgn/session.h"
 #include "recorder/capture.h"
-#include "recorder/session.h"
+#include "recorder/startup.h"
 #include "support.h"
 
 namespace {
@@ -40,52 +38,43 @@ public:
 };
 
 std::string recordPath;
-std::string logPath;
-std::string pgnPath;
+std::string stem;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     SilenceConsole();
     recordPath = ScratchFile("input.rec");
-    logPath = ScratchFile("replay.log");
-    pgnPath = ScratchFile("replay.pgn");
-    std::snprintf(ThePgnSession().pgnPath, sizeof ThePgnSession().pgnPath, "%s", pgnPath.c_str());
+    stem = ScratchFile("replay.");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FUZZ_CHECK(WriteWholeFile(recordPath, data, size));
-    RemoveFile(pgnPath);
-    RemoveFile(pgnPath + ".bak");
+    RemoveFile(stem + "000.pgn");
+    RemoveFile(stem + "000.pgn.bak");
 
-    SessionState& session = TheSession();
-    PgnSession& pgn = ThePgnSession();
-    session.log = platform::OpenFile(logPath.c_str(), platform::kWrite, platform::Share::kRead,
-                                     platform::Disposition::kCreateAlways);
-    FUZZ_CHECK(session.log.IsValid());
-    session.live = 0;
-    session.record = platform::OpenFile(recordPath.c_str(), platform::kRead, platform::Share::kRead,
-                                        platform::Disposition::kOpenExisting);
-    FUZZ_CHECK(session.record.IsValid());
-    session.firstTimePending = 1;
-    session.logColumn = 0;
-    pgn.currentGame = new CPartie;
-    CPosition* current = &pgn.currentGame->startingPosition;
+    ResetSession();
+    RecorderRun run;
+    run.replayPath = recordPath.c_str();
+    FUZZ_CHECK(!OpenSessionFiles(run, stem.c_str()));
+    FUZZ_CHECK(run.number == 0);
+    FUZZ_CHECK(!OpenInput(run));
+    StartGame(run);
 
     NoBoard board;
-    CaptureLoop(&board, current);
+    CaptureLoop(&board, run.current);
 
-    FUZZ_CHECK(current && pgn.currentGame);
-    const CPosition* root = current;
+    FUZZ_CHECK(run.current && ThePgnSession().currentGame);
+    const CPosition* root = run.current;
     while (root->lastMove)
         root = root->lastMove->positionBefore;
-    FUZZ_CHECK(root == &pgn.currentGame->startingPosition);
+    FUZZ_CHECK(root == &ThePgnSession().currentGame->startingPosition);
 
-    platform::CloseFile(session.record);
-    platform::CloseFile(session.log);
-    delete pgn.currentGame;
-    pgn.currentGame = nullptr;
+    const std::string logPath = run.logPath;
+    const std::string pgnPath = ThePgnSession().pgnPath;
+    Shutdown(run);
+    ResetSession();
     CheckSessionPgn(pgnPath, CheckSessionLog(ReadWholeFile(logPath)));
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "board/protocol.h"
 #include "pgn/fichier.h"
 
 namespace {
@@ -138,21 +139,23 @@ int CheckSessionLog(const std::string& log) {
         if (Labelled(line, "0x86 : ", 4, &bytes, &rest) ||
             Labelled(line, "0x8F : ", 5, &bytes, &rest)) {
             FUZZ_CHECK(rest.empty());
-            FUZZ_CHECK(bytes[0] == (line[3] == '6' ? 0x86 : 0x8F));
+            FUZZ_CHECK(bytes[0] == (line[3] == '6' ? kMessage86 : kMessage8F));
         } else if (Labelled(line, "0x99 : ", 5, &bytes, &rest)) {
-            FUZZ_CHECK(bytes[0] == 0x99 && (rest.empty() || rest == "Take back"));
+            FUZZ_CHECK(bytes[0] == kTakeBackMessage && (rest.empty() || rest == "Take back"));
         } else if (Labelled(line, "Move : ", 5, &bytes, &rest)) {
-            FUZZ_CHECK(bytes[0] == 0x90 || bytes[0] == 0x9A);
+            FUZZ_CHECK(bytes[0] == kMoveMessage || bytes[0] == kMoveMessage9A);
             char squares[16];
-            std::snprintf(squares, sizeof squares, " =>  %c%c %c%c", 'A' + (bytes[1] & 15),
-                          '1' + (bytes[1] >> 4), 'A' + (bytes[2] & 15), '1' + (bytes[2] >> 4));
+            auto from = static_cast<std::uint8_t>(bytes[1]);
+            auto to = static_cast<std::uint8_t>(bytes[2]);
+            std::snprintf(squares, sizeof squares, " =>  %c%c %c%c", 'A' + FileNibble(from),
+                          '1' + RankNibble(from), 'A' + FileNibble(to), '1' + RankNibble(to));
             FUZZ_CHECK(rest == squares);
             FUZZ_CHECK(i + 1 < lines.size());
             const std::string& verdict = lines[++i];
             FUZZ_CHECK(verdict == "Invalid Move..." ||
                        (verdict.compare(0, 10, "Move OK : ") == 0 && verdict.size() > 10));
         } else if (Labelled(line, "Time : ", 9, &bytes, &rest)) {
-            FUZZ_CHECK(rest.empty() && bytes[0] == 0x93);
+            FUZZ_CHECK(rest.empty() && bytes[0] == kTimeMessage);
             bool zeros = true;
             for (int b = 1; b < 9; ++b)
                 zeros = zeros && bytes[b] == 0;
@@ -174,8 +177,7 @@ void CheckSessionPgn(const std::string& path, int games) {
         FUZZ_CHECK(games == 0);
         return;
     }
-    CFichier file;
-    std::snprintf(file.path, sizeof file.path, "%s", path.c_str());
+    CFichier file(path.c_str());
     FUZZ_CHECK(file.Open() == 1);
     FUZZ_CHECK(file.gameCount == games);
     for (const CInfosPartie2* game = file.head; game; game = game->next) {

@@ -33,9 +33,10 @@
 #include <string>
 #include <vector>
 
+#include "board/protocol.h"
 #include "platform/platform.h"
 #include "platform/testkit.h"
-#include "recorder/capture.h"
+#include "recorder/record_format.h"
 
 namespace {
 
@@ -54,21 +55,25 @@ bool IsSquare(const std::string& s, std::size_t at) {
     return s[at] >= 'a' && s[at] <= 'h' && s[at + 1] >= '1' && s[at + 1] <= '8';
 }
 
-// A square as the board sends it: the file in the low four bits, the rank in the high.
-std::uint8_t SquareByte(const std::string& s, std::size_t at) {
-    return static_cast<std::uint8_t>((s[at + 1] - '1') << 4 | (s[at] - 'a'));
+// The square byte of the square named at s[at] ("e2").
+std::uint8_t SquareAt(const std::string& s, std::size_t at) {
+    return SquareByte(s[at] - 'a', s[at + 1] - '1');
+}
+
+void Assign(std::vector<std::uint8_t>& bytes, const std::string& message) {
+    bytes.assign(message.begin(), message.end());
 }
 
 bool ParseToken(const std::string& token, Event* event, std::string* error) {
     auto& b = event->bytes;
     if (token == "t") {
-        b = {0x99, 0, 0, 0, 0};
+        Assign(b, TakeBackMessage());
     } else if (token == "n") {
-        b = {0x93, 0, 0, 0, 0, 0, 0, 0, 0};
+        Assign(b, NewGameMessage());
     } else if (token == "c") {
-        b = {0x93, 0x00, 0x10, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00};
+        Assign(b, TimeMessage({0x00, 0x10, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00}));
     } else if (token.size() == 4 && IsSquare(token, 0) && IsSquare(token, 2)) {
-        b = {0x90, SquareByte(token, 0), SquareByte(token, 2), 0, 0};
+        Assign(b, MoveMessage(SquareAt(token, 0), SquareAt(token, 2)));
     } else if (token.rfind("x:", 0) == 0 && token.size() > 2 && token.size() % 2 == 0) {
         for (std::size_t i = 2; i < token.size(); i += 2) {
             int high = HexDigit(token[i]);
@@ -98,7 +103,8 @@ bool ReadScript(const char* path, std::vector<Event>* events) {
         }
     }
     std::istream& in = std::strcmp(path, "-") == 0 ? std::cin : file;
-    events->push_back(Event{{0x93, 0, 0, 0, 0, 0, 0, 0, 0}});
+    events->push_back(Event{});
+    Assign(events->back().bytes, NewGameMessage());  // the board's greeting
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         line = line.substr(0, line.find('#'));

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "pgn/fichier.h"
-#include "pgn/session.h"
 
 namespace {
 
@@ -25,12 +24,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Usage : %s FILE.pgn\n", argc > 0 ? argv[0] : "pgnindex");
         return 2;
     }
-    if (std::strlen(argv[1]) >= sizeof ThePgnSession().pgnPath) {
+    if (std::strlen(argv[1]) >= static_cast<std::size_t>(kPathSize)) {
         std::fprintf(stderr, "%s: path too long\n", argv[1]);
         return 1;
     }
-    std::snprintf(ThePgnSession().pgnPath, sizeof ThePgnSession().pgnPath, "%s", argv[1]);
-    CFichier file;
+    CFichier file(argv[1]);
     if (!file.Open()) return 1;
     for (CInfosPartie2* header = file.head; header; header = header->next) {
         std::printf("%u", static_cast<unsigned>(header->startOffset));

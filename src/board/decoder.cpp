@@ -3,34 +3,9 @@
 #include <cstring>
 
 #include "board/handlers.h"
-#include "recorder/log.h"
-#include "recorder/session.h"
-
-namespace {
-
-// The board's messages, by first byte (the length counts the first byte):
-//   0x86  4  logged as "0x86 : "          0x93  9  time message
-//   0x8F  5  logged as "0x8F : "          0x99  5  take-back message
-//   0x90  5  move message                 0x9A  5  move message
-//   0xFF  1  answered with one 0x99       any other byte: 1, logged as a bare hex byte
-// Bytes after the first are never looked at for framing.
-std::uint32_t MessageLength(std::uint8_t first) {
-    switch (first) {
-        case 0x86:
-            return 4;
-        case 0x8F:
-        case 0x90:
-        case 0x99:
-        case 0x9A:
-            return 5;
-        case 0x93:
-            return 9;
-        default:
-            return 1;
-    }
-}
-
-}  // namespace
+#include "board/protocol.h"
+#include "session/log.h"
+#include "session/state.h"
 
 std::uint32_t Decode(CPosition*& current, IIOObject* link, std::uint8_t* buffer,
                      std::uint32_t count) {
@@ -40,7 +15,7 @@ std::uint32_t Decode(CPosition*& current, IIOObject* link, std::uint8_t* buffer,
         std::uint8_t* message = buffer + at;
         // The first time message of a session only says that the board is there: it is
         // answered like 0xFF, and the eight bytes behind it are framed afresh.
-        if (session.firstTimePending && message[0] == 0x93) message[0] = 0xFF;
+        if (session.firstTimePending && message[0] == kTimeMessage) message[0] = kBoardReady;
         std::uint32_t length = MessageLength(message[0]);
         std::uint32_t left = count - at;
         if (left < length) {
@@ -49,26 +24,26 @@ std::uint32_t Decode(CPosition*& current, IIOObject* link, std::uint8_t* buffer,
         }
         LogMessage logged;
         switch (message[0]) {
-            case 0x86:
-            case 0x8F:
+            case kMessage86:
+            case kMessage8F:
                 LineBreakIfNeeded();
-                LogWrite(message[0] == 0x86 ? "0x86 : " : "0x8F : ");
+                LogWrite(message[0] == kMessage86 ? "0x86 : " : "0x8F : ");
                 HexDump(message, length);
                 LineBreakIfNeeded();
                 break;
-            case 0x90:
-            case 0x9A:
+            case kMoveMessage:
+            case kMoveMessage9A:
                 OnMoveMessage(message, current);
                 break;
-            case 0x93:
+            case kTimeMessage:
                 OnTimeMessage(message, current);
                 break;
-            case 0x99:
+            case kTakeBackMessage:
                 OnTakeBackMessage(message, current);
                 break;
-            case 0xFF: {
+            case kBoardReady: {
                 if (link) {
-                    const std::uint8_t answer = 0x99;
+                    const std::uint8_t answer = kAnswer;
                     std::uint32_t written = 0;
                     link->Write(&answer, 1, &written);
                 }

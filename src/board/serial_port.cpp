@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "recorder/bounded.h"
-#include "recorder/log.h"
+#include "session/bounded.h"
+#include "session/log.h"
 
 const char* SerialDevice() {
     const char* device = std::getenv("CHESSREC_PORT");

@@ -5,8 +5,11 @@
 
 #include "pgn/session.h"
 
-CFichier::CFichier() : path{}, namePart(nullptr), head(nullptr), tail(nullptr), gameCount(0) {
-    std::snprintf(path, sizeof path, "%s", ThePgnSession().pgnPath);
+CFichier::CFichier() : CFichier(ThePgnSession().pgnPath) {}
+
+CFichier::CFichier(const char* boundPath)
+    : path{}, namePart(nullptr), head(nullptr), tail(nullptr), gameCount(0) {
+    std::snprintf(path, sizeof path, "%s", boundPath);
     for (char* at = path; *at; ++at) {
         if (platform::IsPathSeparator(*at)) namePart = at + 1;
     }

@@ -14,6 +14,8 @@ class CFichier {
 public:
     // Binds the file object to the session's PGN path, with an empty list.
     CFichier();
+    // Binds the file object to path (cut to kPathSize - 1 characters), with an empty list.
+    explicit CFichier(const char* path);
     CFichier(const CFichier&) = delete;
     CFichier& operator=(const CFichier&) = delete;
     // Destroys the list and every header in it.

@@ -4,20 +4,11 @@
 
 #include "board/decoder.h"
 #include "platform/platform.h"
-#include "recorder/console.h"
-#include "recorder/log.h"
-#include "recorder/session.h"
+#include "session/console.h"
+#include "session/log.h"
+#include "session/state.h"
 
 namespace {
-
-void PutLittleEndian(std::uint8_t* out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        out[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-std::uint32_t GetLittleEndian(const std::uint8_t* in) {
-    return in[0] | in[1] << 8 | in[2] << 16 | static_cast<std::uint32_t>(in[3]) << 24;
-}
 
 // Appends one record with three writes. A failed write is logged, and ends the recording:
 // the file may now end inside a record, and a record appended behind that would be read
@@ -43,11 +34,6 @@ bool ReadExactly(platform::FileHandle file, void* buffer, std::uint32_t size) {
 }
 
 }  // namespace
-
-void PutRecordHeader(std::uint8_t* header, std::uint32_t elapsed, std::uint32_t count) {
-    PutLittleEndian(header, elapsed);
-    PutLittleEndian(header + 4, count);
-}
 
 void CaptureLoop(IIOObject* link, CPosition*& current) {
     SessionState& session = TheSession();
@@ -81,7 +67,7 @@ void CaptureLoop(IIOObject* link, CPosition*& current) {
                 ConsolePrint("Incomplete record : no length\n");
                 return;
             }
-            count = GetLittleEndian(header);
+            count = GetLittleEndian32(header);
             if (count > room) {
                 // Larger than the buffer, or (a foreign file) than the room behind the
                 // carried bytes: the message names what it does not fit.

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "board/protocol.h"
 #include "game/partie.h"
 #include "pgn/session.h"
-#include "recorder/log.h"
-#include "recorder/session.h"
+#include "recorder/startup.h"
+#include "session/log.h"
+#include "session/state.h"
 #include "support/files.h"
 
 namespace {
@@ -19,58 +21,44 @@ namespace {
 class FakeBoard : public IIOObject {
 public:
     int Write(const void* bytes, std::uint32_t count, std::uint32_t* written) override {
-        auto* b = static_cast<const std::uint8_t*>(bytes);
-        sent.insert(sent.end(), b, b + count);
+        sent.append(static_cast<const char*>(bytes), count);
         *written = count;
         return 1;
     }
     ReadStart BeginRead(void*, std::uint32_t, std::uint32_t*) override { return kReadFailed; }
     int CompleteRead() override { return 0; }
     int BlockingRead(void*, std::uint32_t, std::uint32_t*) override { return 0; }
-    std::vector<std::uint8_t> sent;
+    std::string sent;
 };
 
-std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
-    std::vector<std::uint8_t> bytes;
+std::string Bytes(std::initializer_list<int> values) {
+    std::string bytes;
     for (int v : values)
-        bytes.push_back(static_cast<std::uint8_t>(v));
+        bytes += static_cast<char>(v);
     return bytes;
 }
 
-std::vector<std::uint8_t> Move(int from, int to) {
-    return Bytes({0x90, from, to, 0, 0});
-}
-const std::vector<std::uint8_t> kNewGame = Bytes({0x93, 0, 0, 0, 0, 0, 0, 0, 0});
-const std::vector<std::uint8_t> kTakeBack = Bytes({0x99, 0, 0, 0, 0});
+const std::string kNewGame = NewGameMessage();
+const std::string kTakeBack = TakeBackMessage();
 
 class DecoderTest : public testing::Test {
 protected:
     void SetUp() override {
-        SessionState& session = TheSession();
-        session.log =
-            platform::OpenFile(LogPath().c_str(), platform::kWrite, platform::Share::kRead,
-                               platform::Disposition::kCreateAlways);
-        ASSERT_TRUE(session.log.IsValid());
-        session.firstTimePending = 0;  // most tests start after the board's greeting
-        session.logColumn = 0;
-        PgnSession& pgn = ThePgnSession();
-        std::snprintf(pgn.pgnPath, sizeof pgn.pgnPath, "%s", (dir / "games.pgn").c_str());
-        pgn.currentGame = new CPartie;
-        current = &pgn.currentGame->startingPosition;
+        ResetSession();
+        ASSERT_EQ(OpenSessionFiles(run, (dir / "session.").c_str()), std::nullopt);
+        StartGame(run);
+        current = run.current;
+        TheSession().firstTimePending = 0;  // most tests start after the board's greeting
     }
-    void TearDown() override {
-        platform::CloseFile(TheSession().log);
-        delete ThePgnSession().currentGame;
-        ThePgnSession().currentGame = nullptr;
-    }
+    void TearDown() override { ResetSession(); }
 
-    std::string LogPath() const { return dir / "session.log"; }
-    std::string Log() const { return ReadBytes(LogPath()); }
-    std::string Pgn() const { return ReadBytes(dir / "games.pgn"); }
+    std::string Log() const { return ReadBytes(run.logPath); }
+    std::string PgnPath() const { return ThePgnSession().pgnPath; }
+    std::string Pgn() const { return ReadBytes(PgnPath()); }
 
     // Decodes bytes behind the carried ones, as the capture loop does; answers the
     // console output.
-    std::string Feed(const std::vector<std::uint8_t>& bytes, IIOObject* link = nullptr) {
+    std::string Feed(const std::string& bytes, IIOObject* link = nullptr) {
         buffer.resize(carried);
         buffer.insert(buffer.end(), bytes.begin(), bytes.end());
         testing::internal::CaptureStdout();
@@ -79,6 +67,7 @@ protected:
     }
 
     ScratchDir dir;
+    RecorderRun run;
     CPosition* current = nullptr;
     std::vector<std::uint8_t> buffer;
     std::uint32_t carried = 0;
@@ -99,31 +88,29 @@ TEST_F(DecoderTest, TheFirstTimeMessageIsAnsweredNotLogged) {
     TheSession().firstTimePending = 1;
     FakeBoard board;
     EXPECT_EQ(Feed(kNewGame, &board), "");
-    EXPECT_EQ(board.sent, Bytes({0x99}));
+    EXPECT_EQ(board.sent, "\x99");
     EXPECT_EQ(Log(), "00 00 00 00 00 00 00 00 ");
     EXPECT_EQ(TheSession().firstTimePending, 0);
     // The same nine bytes again are a time message: a new game.
     EXPECT_EQ(Feed(kNewGame, &board), "New game\n");
-    EXPECT_EQ(board.sent, Bytes({0x99}));
+    EXPECT_EQ(board.sent, "\x99");
     EXPECT_EQ(Log(), "00 00 00 00 00 00 00 00 \nTime : 93 00 00 00 00 00 00 00 00 \nNew Game\n");
 }
 
 TEST_F(DecoderTest, ARawFFClearsTheGreetingSoTheFirst93IsATimeMessage) {
     TheSession().firstTimePending = 1;
     FakeBoard board;
-    std::vector<std::uint8_t> stream = Bytes({0xFF});
-    stream.insert(stream.end(), kNewGame.begin(), kNewGame.end());
+    std::string stream = "\xFF" + kNewGame;
     EXPECT_EQ(Feed(stream, &board), "New game\n");
-    EXPECT_EQ(board.sent, Bytes({0x99}));
+    EXPECT_EQ(board.sent, "\x99");
     // A replay frames the same way, with nothing to answer.
     TheSession().firstTimePending = 1;
     EXPECT_EQ(Feed(stream), "New game\n");
 }
 
 TEST_F(DecoderTest, UnknownBytesFillLinesOfSixteenAndLabelledMessagesStandAlone) {
-    std::vector<std::uint8_t> stream(20, 0x00);
-    for (int b : {0x86, 0x01, 0x02, 0x03, 0x8F, 0x90, 0x90, 0x90, 0x90, 0x91})
-        stream.push_back(b);
+    std::string stream(20, '\0');
+    stream += Bytes({0x86, 0x01, 0x02, 0x03, 0x8F, 0x90, 0x90, 0x90, 0x90, 0x91});
     EXPECT_EQ(Feed(stream), "");
     std::string sixteen;
     for (int i = 0; i < 16; ++i)
@@ -132,9 +119,9 @@ TEST_F(DecoderTest, UnknownBytesFillLinesOfSixteenAndLabelledMessagesStandAlone)
 }
 
 TEST_F(DecoderTest, MovesPlayedRefusedAndPromoted) {
-    EXPECT_EQ(Feed(Move(0x18, 0x34)), "Invalid Move : 90 18 34\n");  // file nibble 8
+    EXPECT_EQ(Feed(MoveMessage(0x18, 0x34)), "Invalid Move : 90 18 34\n");  // file nibble 8
     EXPECT_EQ(Log(), "Move : 90 18 34 00 00  =>  I2 E4\nInvalid Move...\n");
-    EXPECT_EQ(Feed(Move(0x14, 0x44)), "Invalid Move : 90 14 44\n");  // e2-e5
+    EXPECT_EQ(Feed(MoveMessage(0x14, 0x44)), "Invalid Move : 90 14 44\n");  // e2-e5
     std::string out;
     // 1. a4 b5 2. axb5 a6 3. bxa6 Bb7 4. axb7 Nc6 5. bxa8=Q, and a 0x9A move.
     for (auto [from, to] : {std::pair{0x10, 0x30},
@@ -145,9 +132,9 @@ TEST_F(DecoderTest, MovesPlayedRefusedAndPromoted) {
                             {0x72, 0x61},
                             {0x50, 0x61},
                             {0x71, 0x52}}) {
-        out += Feed(Move(from, to));
+        out += Feed(MoveMessage(from, to));
     }
-    out += Feed(Bytes({0x9A, 0x61, 0x70, 0x00, 0x00}));
+    out += Feed(MoveMessage(0x61, 0x70, kMoveMessage9A));
     EXPECT_EQ(out,
               "1. a4\n1... b5\n2. axb5\n2... a6\n3. bxa6\n3... Bb7\n4. axb7\n4... Nc6\n"
               "5. bxa8=Q\n");
@@ -157,59 +144,59 @@ TEST_F(DecoderTest, MovesPlayedRefusedAndPromoted) {
 TEST_F(DecoderTest, TakeBacks) {
     EXPECT_EQ(Feed(kTakeBack), "");  // at the start: logged, nothing else
     EXPECT_EQ(Log(), "0x99 : 99 00 00 00 00 \n");
-    EXPECT_EQ(Feed(Move(0x14, 0x34)), "1. e4\n");
+    EXPECT_EQ(Feed(MoveMessage(0x14, 0x34)), "1. e4\n");
     EXPECT_EQ(Feed(kTakeBack), "Take back\n");
     EXPECT_EQ(current, &ThePgnSession().currentGame->startingPosition);
-    EXPECT_EQ(Feed(Move(0x13, 0x33)), "1. d4\n");  // replaces e4
+    EXPECT_EQ(Feed(MoveMessage(0x13, 0x33)), "1. d4\n");  // replaces e4
     EXPECT_EQ(Feed(kNewGame), "New game\n");
     EXPECT_NE(Pgn().find("\r\n1. d4 *\r\n"), std::string::npos) << Pgn();
     EXPECT_EQ(Pgn().find("e4"), std::string::npos);
     EXPECT_NE(Log().find("0x99 : 99 00 00 00 00 Take back\n"), std::string::npos);
 
     // A move taken back and not replaced stays in the game that is saved.
-    EXPECT_EQ(Feed(Move(0x14, 0x34)), "1. e4\n");
+    EXPECT_EQ(Feed(MoveMessage(0x14, 0x34)), "1. e4\n");
     EXPECT_EQ(Feed(kTakeBack), "Take back\n");
     EXPECT_EQ(Feed(kNewGame), "New game\n");
     EXPECT_NE(Pgn().find("\r\n1. e4 *\r\n"), std::string::npos) << Pgn();
 }
 
 TEST_F(DecoderTest, TimeMessages) {
-    EXPECT_EQ(Feed(Bytes({0x93, 0, 0x10, 0, 0, 0x10, 0, 0, 0})), "");  // a running clock
+    EXPECT_EQ(Feed(TimeMessage({0, 0x10, 0, 0, 0x10, 0, 0, 0})), "");  // a running clock
     EXPECT_EQ(Log(), "Time : 93 00 10 00 00 10 00 00 00 \n");
-    EXPECT_FALSE(Exists(dir / "games.pgn"));
+    EXPECT_FALSE(Exists(PgnPath()));
     EXPECT_EQ(Feed(kNewGame), "New game\n");  // a game without moves is saved too
     EXPECT_NE(Pgn().find("[Result \"*\"]\r\n\r\n *\r\n\r\n"), std::string::npos) << Pgn();
     // The saved game went with its file object; a fresh one is current.
     ASSERT_NE(ThePgnSession().currentGame, nullptr);
     EXPECT_EQ(current, &ThePgnSession().currentGame->startingPosition);
-    EXPECT_EQ(Feed(Move(0x14, 0x34)), "1. e4\n");
+    EXPECT_EQ(Feed(MoveMessage(0x14, 0x34)), "1. e4\n");
 }
 
 TEST_F(DecoderTest, AFailedSaveAtANewGameReportsAndGoesOn) {
     std::snprintf(ThePgnSession().pgnPath, sizeof ThePgnSession().pgnPath, "%s",
                   (dir / "no-such-folder/games.pgn").c_str());
-    Feed(Move(0x14, 0x34));
+    Feed(MoveMessage(0x14, 0x34));
     testing::internal::CaptureStderr();
     EXPECT_EQ(Feed(kNewGame), "New game\n");
     std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_NE(errors.find("Unable to save game in '"), std::string::npos) << errors;
     // The failed game was freed (the sanitizer build checks), a new one is current.
     EXPECT_EQ(current, &ThePgnSession().currentGame->startingPosition);
-    EXPECT_EQ(Feed(Move(0x14, 0x34)), "1. e4\n");
+    EXPECT_EQ(Feed(MoveMessage(0x14, 0x34)), "1. e4\n");
 }
 
 TEST_F(DecoderTest, AFailingLogDoesNotStopTheSession) {
     // Every write to the log fails, as on a full disk; moves and games go on.
     static platform::FileHandle log;
-    log = TheSession().log;
+    log = LogFile();
     platform::SetFaultHook(
         [](platform::FileOp op, platform::FileHandle file, const char*, void*) {
             return op == platform::FileOp::kWrite && file.value == log.value ? 28u : 0u;
         },
         nullptr);
-    std::string out = Feed(Move(0x14, 0x34));
+    std::string out = Feed(MoveMessage(0x14, 0x34));
     out += Feed(kNewGame);
-    out += Feed(Move(0x13, 0x33));
+    out += Feed(MoveMessage(0x13, 0x33));
     platform::SetFaultHook(nullptr, nullptr);
     EXPECT_EQ(out, "1. e4\nNew game\n1. d4\n");
     EXPECT_EQ(Log(), "");
@@ -218,9 +205,8 @@ TEST_F(DecoderTest, AFailingLogDoesNotStopTheSession) {
 
 TEST_F(DecoderTest, NoCurrentPositionLogsTheMoveOnly) {
     current = nullptr;
-    EXPECT_EQ(Feed(Move(0x14, 0x34)), "");
-    EXPECT_EQ(Log(), "Move : 90 14 34 00 00  =>  E2 E4\n");
-    EXPECT_EQ(TheSession().logColumn, 0);
+    EXPECT_EQ(Feed(MoveMessage(0x14, 0x34) + Bytes({0x86, 1, 2, 3})), "");
+    EXPECT_EQ(Log(), "Move : 90 14 34 00 00  =>  E2 E4\n0x86 : 86 01 02 03 \n");
 }
 
 }  // namespace

@@ -9,24 +9,23 @@
 
 namespace {
 
-void UsePath(const char* path) {
-    std::snprintf(ThePgnSession().pgnPath, sizeof ThePgnSession().pgnPath, "%s", path);
-}
+// A file object is bound to the path it is given, or without one to the session's PGN
+// path; its name part is what follows the last separator, none without a separator.
+TEST(Fichier, BoundToAGivenPathOrTheSessions) {
+    std::snprintf(ThePgnSession().pgnPath, sizeof ThePgnSession().pgnPath, "%s",
+                  "/tmp/games/chess.000.pgn");
+    CFichier session;
+    EXPECT_STREQ(session.path, "/tmp/games/chess.000.pgn");
+    ASSERT_NE(session.namePart, nullptr);
+    EXPECT_STREQ(session.namePart, "chess.000.pgn");
 
-TEST(Fichier, BoundToTheSessionPath) {
-    UsePath("/tmp/games/chess.000.pgn");
-    CFichier file;
-    EXPECT_STREQ(file.path, "/tmp/games/chess.000.pgn");
-    ASSERT_NE(file.namePart, nullptr);
-    EXPECT_STREQ(file.namePart, "chess.000.pgn");
-    EXPECT_EQ(file.head, nullptr);
-    EXPECT_EQ(file.tail, nullptr);
-    EXPECT_EQ(file.gameCount, 0);
+    CFichier given("chess.001.pgn");
+    EXPECT_STREQ(given.path, "chess.001.pgn");
+    EXPECT_EQ(given.namePart, nullptr);
 
-    UsePath("chess.000.pgn");
-    CFichier bare;
-    EXPECT_EQ(bare.namePart, nullptr);
-    EXPECT_STREQ(bare.path, "chess.000.pgn");
+    const std::string longest(300, 'x');
+    CFichier cut(longest.c_str());
+    EXPECT_EQ(std::string(cut.path), longest.substr(0, kPathSize - 1));
 }
 
 }  // namespace

@@ -81,8 +81,7 @@ TEST(RoundTrip, SavedGamesAreIndexedWithTheirOffsetsTagsAndPreviews) {
     for (std::size_t i = 1; i < saved.size(); ++i)
         EXPECT_EQ(bytes.compare(saved[i].startOffset, 7, "[Event "), 0) << i;
 
-    std::snprintf(ThePgnSession().pgnPath, sizeof ThePgnSession().pgnPath, "%s", path.c_str());
-    CFichier index;
+    CFichier index(path.c_str());
     ASSERT_EQ(index.Open(), 1);
     ASSERT_EQ(index.gameCount, 4);
     std::vector<CInfosPartie2*> headers;

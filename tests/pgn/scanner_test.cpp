@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "pgn/session.h"
 #include "support/pgn_helpers.h"
 
 namespace {
@@ -30,8 +29,7 @@ struct Index {
 class Scanner : public testing::Test {
 protected:
     Index OpenPath(const std::string& path) {
-        std::snprintf(ThePgnSession().pgnPath, sizeof ThePgnSession().pgnPath, "%s", path.c_str());
-        file_ = std::make_unique<CFichier>();
+        file_ = std::make_unique<CFichier>(path.c_str());
         testing::internal::CaptureStderr();
         Index index;
         index.opened = file_->Open();

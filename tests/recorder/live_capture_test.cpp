@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "board/iio.h"
-#include "game/partie.h"
-#include "pgn/session.h"
 #include "platform/platform.h"
 #include "recorder/capture.h"
-#include "recorder/session.h"
+#include "recorder/record_format.h"
+#include "recorder/startup.h"
+#include "session/state.h"
 #include "support/board_line.h"
 #include "support/files.h"
 
@@ -84,40 +84,27 @@ struct FullDisk {
 
 class LiveCapture : public ::testing::Test {
 protected:
+    // A live session's files without its port: the board is the test's.
     void SetUp() override {
         ASSERT_TRUE(dir.Ok());
-        SessionState& session = TheSession();
-        session.firstTimePending = 1;
-        session.live = 1;
-        session.recordWriteReported = 0;
-        session.logColumn = 0;
-        session.log = Create(dir / "s.log");
-        session.record = Create(dir / "s.rec");
-        PgnSession& pgn = ThePgnSession();
-        std::snprintf(pgn.pgnPath, sizeof pgn.pgnPath, "%s", (dir / "s.pgn").c_str());
-        pgn.currentGame = new CPartie;
+        ResetSession();
+        ASSERT_EQ(OpenSessionFiles(run, (dir / "s.").c_str()), std::nullopt);
+        CreateRecordFile(run);
+        StartGame(run);
     }
     void TearDown() override {
         platform::SetFaultHook(nullptr, nullptr);
-        SessionState& session = TheSession();
-        platform::CloseFile(session.log);
-        platform::CloseFile(session.record);
-        delete ThePgnSession().currentGame;
-        ThePgnSession().currentGame = nullptr;
-    }
-    static platform::FileHandle Create(const std::string& path) {
-        return platform::OpenFile(path.c_str(), platform::kWrite, platform::Share::kRead,
-                                  platform::Disposition::kCreateAlways);
+        ResetSession();
     }
     // Runs the loop on the board until its reads fail; answers the console output.
     std::string Capture(ScriptedBoard& board) {
-        CPosition* current = &ThePgnSession().currentGame->startingPosition;
         testing::internal::CaptureStdout();
-        CaptureLoop(&board, current);
+        CaptureLoop(&board, run.current);
         return testing::internal::GetCapturedStdout();
     }
 
     ScratchDir dir;
+    RecorderRun run;
 };
 
 }  // namespace
@@ -129,15 +116,15 @@ TEST_F(LiveCapture, RecordsEachChunkBeforeDecodingIt) {
     std::string move = MoveMessage("e2e4");
     std::vector<std::string> chunks = {kFirstTime, move.substr(0, 2), "", move.substr(2) + "\xFF",
                                        MoveMessage("e7e5")};
-    ScriptedBoard board(chunks, dir / "s.rec");
+    ScriptedBoard board(chunks, run.recordPath);
     EXPECT_EQ(Capture(board), "1. e4\n1... e5\nUnable to read\n");
 
     ASSERT_EQ(board.answers, (std::vector<std::string>{"\x99", "\x99"}));
-    EXPECT_EQ(board.recordSizeAtAnswer[0], 8 + kFirstTime.size());
-    EXPECT_EQ(board.recordSizeAtAnswer[1], 4 * 8 + kFirstTime.size() + 2 + 0 + 4);
+    EXPECT_EQ(board.recordSizeAtAnswer[0], kRecordHeaderSize + kFirstTime.size());
+    EXPECT_EQ(board.recordSizeAtAnswer[1], 4 * kRecordHeaderSize + kFirstTime.size() + 2 + 0 + 4);
     platform::CloseFile(TheSession().record);
     bool whole = false;
-    std::vector<Record> records = ParseRecords(ReadBytes(dir / "s.rec"), &whole);
+    std::vector<RecordedChunk> records = ReadRecords(ReadBytes(run.recordPath), &whole);
     EXPECT_TRUE(whole);
     ASSERT_EQ(records.size(), chunks.size());
     for (std::size_t i = 0; i < chunks.size(); ++i) {
@@ -157,11 +144,11 @@ TEST_F(LiveCapture, AFailedRecordWriteIsReportedOnceAndCaptureGoesOn) {
     platform::SetFaultHook(&FullDisk::Hook, &disk);
     std::vector<std::string> chunks = {kFirstTime, MoveMessage("e2e4"), MoveMessage("e7e5"),
                                        MoveMessage("g1f3")};
-    ScriptedBoard board(chunks, dir / "s.rec");
+    ScriptedBoard board(chunks, run.recordPath);
     EXPECT_EQ(Capture(board), "1. e4\n1... e5\n2. Nf3\nUnable to read\n");
     platform::SetFaultHook(nullptr, nullptr);
 
-    std::string log = ReadBytes(dir / "s.log");
+    std::string log = ReadBytes(run.logPath);
     const std::string report = "WriteFile(record) : No space left on device (0x0000001C)\n";
     std::size_t at = log.find(report);
     ASSERT_NE(at, std::string::npos) << log;
@@ -169,7 +156,7 @@ TEST_F(LiveCapture, AFailedRecordWriteIsReportedOnceAndCaptureGoesOn) {
     EXPECT_NE(log.find("Move OK : 2. Nf3\n"), std::string::npos) << log;
 
     // The first record, and of the second what reached the disk before the failure.
-    std::string record = ReadBytes(dir / "s.rec");
+    std::string record = ReadBytes(run.recordPath);
     ASSERT_GE(record.size(), 8 + kFirstTime.size() + 4);
     EXPECT_EQ(record.substr(8, kFirstTime.size()), kFirstTime);
     EXPECT_EQ(record.size(), 8 + kFirstTime.size() + 4);

@@ -1,26 +1,19 @@
 // The session log's writers and the bounded text helpers.
-#include "recorder/log.h"
+#include "session/log.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "recorder/bounded.h"
-#include "recorder/session.h"
+#include "session/bounded.h"
 #include "support/files.h"
 
 namespace {
 
 class LogTest : public testing::Test {
 protected:
-    void SetUp() override {
-        TheSession().log =
-            platform::OpenFile(path.c_str(), platform::kWrite, platform::Share::kRead,
-                               platform::Disposition::kCreateAlways);
-        ASSERT_TRUE(TheSession().log.IsValid());
-        TheSession().logColumn = 0;
-    }
-    void TearDown() override { platform::CloseFile(TheSession().log); }
+    void SetUp() override { ASSERT_TRUE(OpenLog(path.c_str())); }
+    void TearDown() override { CloseLog(); }
 
     ScratchDir dir;
     std::string path = dir / "session.log";
@@ -41,14 +34,22 @@ TEST_F(LogTest, ATextTooLongForTheBufferIsDroppedWhole) {
     EXPECT_EQ(ReadBytes(path), longest);
 }
 
-TEST_F(LogTest, WithoutALogNothingIsWrittenAndTheColumnStillCounts) {
-    platform::CloseFile(TheSession().log);
+// A closed log drops every text, and nothing fails; a new log starts on an empty line.
+TEST_F(LogTest, ClosedLogsDropTextsAndANewLogStartsAnEmptyLine) {
     const std::uint8_t bytes[20] = {};
+    HexDump(bytes, 3);
+    CloseLog();
     HexDump(bytes, 20);
-    EXPECT_EQ(TheSession().logColumn, 4);
     LineBreakIfNeeded();
-    EXPECT_EQ(TheSession().logColumn, 0);
-    EXPECT_EQ(ReadBytes(path), "");
+    LogWrite("dropped");
+    EXPECT_EQ(ReadBytes(path), "00 00 00 ");
+
+    HexDump(bytes, 3);
+    std::string next = dir / "next.log";
+    ASSERT_TRUE(OpenLog(next.c_str()));
+    LineBreakIfNeeded();
+    HexDump(bytes, 1);
+    EXPECT_EQ(ReadBytes(next), "00 ");
 }
 
 TEST(Bounded, CopiesAndPrintsAreCutAndTerminated) {

@@ -9,31 +9,28 @@
 #include <string>
 #include <vector>
 
+#include "board/protocol.h"
+#include "recorder/record_format.h"
 #include "support/files.h"
 #include "support/process.h"
 #include "support/scripts.h"
 
 namespace {
 
-// One record of a record file: elapsed time and count (4 bytes each, little-endian), data.
-std::string Record(const std::string& data, std::uint32_t elapsed = 0) {
-    std::string record;
-    for (std::uint32_t value : {elapsed, static_cast<std::uint32_t>(data.size())}) {
-        for (int i = 0; i < 4; ++i)
-            record += static_cast<char>(value >> (8 * i));
-    }
-    return record + data;
+// Short names for the records and messages of the tests below.
+std::string Record(const std::string& data) {
+    return RecordBytes(data);
 }
 
 // The header of a record whose data is count bytes, without the data.
 std::string Header(std::uint32_t count) {
-    return Record(std::string(count, '\0')).substr(0, 8);
+    return RecordBytes(std::string(count, '\0')).substr(0, kRecordHeaderSize);
 }
 
-const std::string kGreeting("\x93\0\0\0\0\0\0\0\0", 9);
+const std::string kGreeting = NewGameMessage();
 const std::string kNewGame = kGreeting;
 std::string Move(int from, int to) {
-    return std::string{'\x90', static_cast<char>(from), static_cast<char>(to), '\0', '\0'};
+    return MoveMessage(static_cast<std::uint8_t>(from), static_cast<std::uint8_t>(to));
 }
 
 class Replay : public testing::Test {

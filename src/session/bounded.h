@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "recorder/console.h"
+#include "session/console.h"
 
 constexpr std::uint32_t kOk = 0;
 constexpr std::uint32_t kInsufficientBuffer = 0x8007007A;

@@ -1,4 +1,4 @@
-#include "recorder/bounded.h"
+#include "session/bounded.h"
 
 #include <cstdarg>
 #include <cstdio>

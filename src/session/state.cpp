@@ -1,4 +1,4 @@
-#include "recorder/session.h"
+#include "session/state.h"
 
 SessionState& TheSession() {
     static SessionState* session = new SessionState;
