@@ -48,7 +48,9 @@ void OnControlEvent() {
     session.sessionLock.lock();
     SaveAndReleaseCurrentGame();
     CloseLog();
-    platform::CloseFile(session.record);
+    // A live record file is written only under the session lock, which this thread holds.
+    // A replay's input is left to the process's end: the capture loop may be reading it.
+    if (session.live) platform::CloseFile(session.record);
     platform::ExitProcess(0);
 }
 

@@ -58,9 +58,9 @@ void Play(BoardLine& line, LiveRecorder& recorder, const std::string& message,
                                        << recorder.Out() << recorder.Err();
 }
 
-std::string Concatenated(const std::vector<Record>& records) {
+std::string Concatenated(const std::vector<RecordedChunk>& records) {
     std::string all;
-    for (const Record& record : records)
+    for (const RecordedChunk& record : records)
         all += record.data;
     return all;
 }
@@ -68,7 +68,7 @@ std::string Concatenated(const std::vector<Record>& records) {
 // The record file holds exactly sent, chunk by chunk, at times that never go back.
 void ExpectRecordOf(const std::string& file, const std::string& sent) {
     bool whole = false;
-    std::vector<Record> records = ParseRecords(file, &whole);
+    std::vector<RecordedChunk> records = ReadRecords(file, &whole);
     EXPECT_TRUE(whole) << "the record file ends inside a record";
     EXPECT_EQ(Concatenated(records), sent);
     for (std::size_t i = 1; i < records.size(); ++i) {
@@ -161,7 +161,7 @@ TEST_F(LiveSession, SetsARawLineThatCarriesControlBytes) {
     line.Send(kFirstTime);
     EXPECT_EQ(line.Receive(1), "\x99");
     for (const Step& step : game) {
-        std::string message = MoveMessage(step.move, step.pay1, step.pay2);
+        std::string message = MoveMessage(std::string(step.move), step.pay1, step.pay2);
         sent += message;
         ASSERT_NO_FATAL_FAILURE(Play(line, recorder, message, step.shown));
     }
@@ -210,7 +210,7 @@ TEST_F(LiveSession, RecordReplaysToTheSameSession) {
     ASSERT_TRUE(BoardLine::WaitFor(
         [&] {
             bool whole = false;
-            return Concatenated(ParseRecords(recorder.File(0, "rec"), &whole)) == sent;
+            return Concatenated(ReadRecords(recorder.File(0, "rec"), &whole)) == sent;
         },
         kProgramDeadlineMs));
     send(split.substr(2), "2. Nf3\n");
@@ -226,7 +226,7 @@ TEST_F(LiveSession, RecordReplaysToTheSameSession) {
     std::string record = recorder.File(0, "rec");
     ExpectRecordOf(record, sent);
     bool whole = false;
-    std::vector<Record> records = ParseRecords(record, &whole);
+    std::vector<RecordedChunk> records = ReadRecords(record, &whole);
     // The records before the pause and the one that begins the split move.
     std::string upTo;
     std::size_t beforePause = records.size(), splitStart = records.size();
@@ -268,7 +268,7 @@ TEST_F(LiveSession, HangUpEndsTheCaptureAndSavesTheGame) {
     EXPECT_EQ(recorder.Out(), "1. e4\n1... e5\nUnable to read\n");
     EXPECT_EQ(recorder.File(0, "pgn"), kTags + "1. e4 e5 *\r\n\r\n");
     bool whole = false;
-    ParseRecords(recorder.File(0, "rec"), &whole);
+    ReadRecords(recorder.File(0, "rec"), &whole);
     EXPECT_TRUE(whole);
 }
 
@@ -392,8 +392,8 @@ TEST_F(LiveSession, BoardsimPlaysTheOperaGame) {
     std::string record = recorder.File(0, "rec");
     bool whole = false;
     std::string sampleBytes =
-        Concatenated(ParseRecords(ReadBytes(SamplesDir() + "/opera_game.rec"), &whole));
-    std::vector<Record> records = ParseRecords(record, &whole);
+        Concatenated(ReadRecords(ReadBytes(SamplesDir() + "/opera_game.rec"), &whole));
+    std::vector<RecordedChunk> records = ReadRecords(record, &whole);
     EXPECT_EQ(Concatenated(records), sampleBytes + "\xFF");
     ASSERT_FALSE(records.empty());
     EXPECT_GE(records.back().elapsed - records.front().elapsed,

@@ -11,23 +11,25 @@
 #include <thread>
 #include <vector>
 
+#include "board/protocol.h"
 #include "platform/platform.h"
 #include "platform/testkit.h"
+#include "recorder/record_format.h"
 #include "support/files.h"
 #include "support/process.h"
 
 // The first message of every session: a time message of zeros.
-inline const std::string kFirstTime("\x93\0\0\0\0\0\0\0\0", 9);
+inline const std::string kFirstTime = NewGameMessage();
 
-// A move message as the board sends it ("e2e4"): the file in the low four bits of a square
-// byte, the rank in the high four; two bytes of payload.
+// A move message as the board sends it, from its squares' names ("e2e4"), with the two
+// bytes of payload.
 inline std::string MoveMessage(const std::string& move, std::uint8_t pay1 = 0,
                                std::uint8_t pay2 = 0) {
-    auto square = [&](std::size_t at) {
-        return static_cast<char>((move[at + 1] - '1') << 4 | (move[at] - 'a'));
-    };
-    return std::string{'\x90', square(0), square(2), static_cast<char>(pay1),
-                       static_cast<char>(pay2)};
+    auto square = [&](std::size_t at) { return SquareByte(move[at] - 'a', move[at + 1] - '1'); };
+    std::string message = MoveMessage(square(0), square(2));
+    message[3] = static_cast<char>(pay1);
+    message[4] = static_cast<char>(pay2);
+    return message;
 }
 
 // Why this machine has no virtual serial line, or "" when it has one (asked once).
@@ -141,34 +143,3 @@ private:
     std::string device_;
     bool ok_ = false;
 };
-
-// ---------------------------------------------------------------------------------------
-// Record files: elapsed time, count, data, each number 4 bytes little-endian.
-
-struct Record {
-    std::uint32_t elapsed;
-    std::string data;
-};
-
-// The records of a record file; ok is false when it ends inside a record.
-inline std::vector<Record> ParseRecords(const std::string& file, bool* ok) {
-    auto number = [&](std::size_t at) {
-        std::uint32_t value = 0;
-        for (int i = 3; i >= 0; --i)
-            value = value << 8 | static_cast<std::uint8_t>(file[at + i]);
-        return value;
-    };
-    std::vector<Record> records;
-    std::size_t at = 0;
-    *ok = true;
-    while (at < file.size()) {
-        if (file.size() - at < 8 || file.size() - at - 8 < number(at + 4)) {
-            *ok = false;
-            break;
-        }
-        std::uint32_t count = number(at + 4);
-        records.push_back(Record{number(at), file.substr(at + 8, count)});
-        at += 8 + count;
-    }
-    return records;
-}
