@@ -270,6 +270,14 @@ FileHandle OpenSerialPort(const char* device) {
     // Windows serial ports are never shared: TIOCEXCL keeps other processes out (a
     // non-terminal answers ENOTTY here, and GetCommState fails later, as on Windows), and
     // an exclusive flock keeps out other handles, also of this process.
+    // A privileged process gets past another holder's TIOCEXCL: the port is busy all the
+    // same, and the holder's mark must stay.
+    int held = 0;
+    if (::ioctl(fd, TIOCGEXCL, &held) == 0 && held != 0) {
+        ::close(fd);
+        Fail(EBUSY);
+        return port;
+    }
     bool exclusive = ::ioctl(fd, TIOCEXCL) == 0;
     int error = exclusive || errno == ENOTTY ? 0 : errno;
     if (error == 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
