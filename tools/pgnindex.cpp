@@ -10,6 +10,7 @@
 
 #include "pgn/fichier.h"
 #include "pgn/session.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ void Field(const std::optional<std::string>& value) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::UseBinaryStandardStreams();
     if (argc != 2) {
         std::fprintf(stderr, "Usage : %s FILE.pgn\n", argc > 0 ? argv[0] : "pgnindex");
         return 2;

@@ -142,6 +142,11 @@ bool InstallControlHandler(ControlHandler handler);
 // destructor runs.
 [[noreturn]] void ExitProcess(int code);
 
+// Makes standard output and error carry the bytes written, untranslated (Windows would turn
+// "\n" into CR LF), so that a program's lines are the same bytes on every system. Called
+// first thing in main.
+void UseBinaryStandardStreams();
+
 // ---------------------------------------------------------------------------------------
 // Serial line
 
