@@ -22,11 +22,39 @@ using win32::Handle;
 
 constexpr int kPortSlots = 16;
 
+struct PortSlot {
+    HANDLE handle = nullptr;
+    DWORD readError = 0;  // how the last read failed to complete, else 0
+};
+
 struct Ports {
     std::mutex mutex;
-    HANDLE handles[kPortSlots] = {};
+    PortSlot slots[kPortSlots];
 };
 Ports ports;
+
+// Call with ports.mutex held.
+PortSlot* FindPort(HANDLE handle) {
+    for (PortSlot& slot : ports.slots) {
+        if (slot.handle == handle) return &slot;
+    }
+    return nullptr;
+}
+
+// A read that failed to complete (the line hung up, the device went away) leaves the port
+// unable to read: the next read fails at once with the same error rather than going
+// pending again, so that no caller spins on a dead line (wine starts every read on a
+// hung-up terminal as a pending one that fails).
+void NoteReadResult(HANDLE handle, DWORD error) {
+    std::lock_guard<std::mutex> lock(ports.mutex);
+    if (PortSlot* slot = FindPort(handle)) slot->readError = error;
+}
+
+DWORD ReadErrorOf(HANDLE handle) {
+    std::lock_guard<std::mutex> lock(ports.mutex);
+    const PortSlot* slot = FindPort(handle);
+    return slot ? slot->readError : 0;
+}
 
 // ---------------------------------------------------------------------------------------
 // Overlapped operations: the system's record, and which port it was started on.
@@ -34,6 +62,7 @@ Ports ports;
 struct OverlapState {
     OVERLAPPED system;
     HANDLE port;  // null until an operation has started
+    bool reading;
 };
 static_assert(sizeof(OverlapState) <= sizeof(Overlapped::system));
 static_assert(alignof(OverlapState) <= alignof(Overlapped));
@@ -51,9 +80,10 @@ HANDLE StartedOn(const Overlapped* overlap) {
 }
 
 // A fresh record for an operation on port, signalling overlap->event when it is done.
-OVERLAPPED* StartOverlap(HANDLE port, Overlapped* overlap) {
+OVERLAPPED* StartOverlap(HANDLE port, bool reading, Overlapped* overlap) {
     auto* state = new (overlap->system) OverlapState{};
     state->port = port;
+    state->reading = reading;
     state->system.hEvent =
         overlap->event.IsValid() ? reinterpret_cast<HANDLE>(overlap->event.value) : nullptr;
     return &state->system;
@@ -106,17 +136,12 @@ namespace win32 {
 
 bool IsOverlappedPort(HANDLE handle) {
     std::lock_guard<std::mutex> lock(ports.mutex);
-    for (HANDLE port : ports.handles) {
-        if (port == handle) return true;
-    }
-    return false;
+    return FindPort(handle) != nullptr;
 }
 
 void ReleasePort(HANDLE handle) {
     std::lock_guard<std::mutex> lock(ports.mutex);
-    for (HANDLE& port : ports.handles) {
-        if (port == handle) port = nullptr;
-    }
+    if (PortSlot* slot = FindPort(handle)) *slot = PortSlot{};
 }
 
 }  // namespace win32
@@ -134,11 +159,9 @@ FileHandle OpenSerialPort(const char* device) {
     if (handle == INVALID_HANDLE_VALUE) return port;
     {
         std::lock_guard<std::mutex> lock(ports.mutex);
-        for (HANDLE& slot : ports.handles) {
-            if (slot == nullptr) {
-                slot = handle;
-                return win32::FromHandle(handle);
-            }
+        if (PortSlot* slot = FindPort(nullptr)) {
+            slot->handle = handle;
+            return win32::FromHandle(handle);
         }
     }
     ::CloseHandle(handle);
@@ -232,7 +255,11 @@ IoStart ReadFileOverlapped(FileHandle port, void* buffer, std::uint32_t capacity
                            std::uint32_t* count, Overlapped* overlap) {
     if (count != nullptr) *count = 0;
     if (!CheckGiven(overlap)) return IoStart::kFailed;
-    OVERLAPPED* system = StartOverlap(Handle(port), overlap);
+    OVERLAPPED* system = StartOverlap(Handle(port), true, overlap);
+    if (DWORD error = ReadErrorOf(Handle(port))) {
+        ::SetLastError(error);
+        return FailOverlap(overlap);
+    }
     BOOL done = ::ReadFile(Handle(port), buffer, capacity, nullptr, system);
     return Started(Handle(port), done, count, overlap);
 }
@@ -241,7 +268,7 @@ IoStart WriteFileOverlapped(FileHandle port, const void* data, std::uint32_t siz
                             std::uint32_t* count, Overlapped* overlap) {
     if (count != nullptr) *count = 0;
     if (!CheckGiven(overlap)) return IoStart::kFailed;
-    OVERLAPPED* system = StartOverlap(Handle(port), overlap);
+    OVERLAPPED* system = StartOverlap(Handle(port), false, overlap);
     BOOL done = ::WriteFile(Handle(port), data, size, nullptr, system);
     return Started(Handle(port), done, count, overlap);
 }
@@ -252,10 +279,13 @@ bool GetOverlappedResult(FileHandle port, Overlapped* overlap, std::uint32_t* co
     HANDLE started = StartedOn(overlap);
     if (started == nullptr || started != Handle(port)) return Fail(ERROR_INVALID_PARAMETER);
     DWORD moved = 0;
-    BOOL done =
-        ::GetOverlappedResult(Handle(port), &StateOf(overlap)->system, &moved, wait ? TRUE : FALSE);
+    OverlapState* state = StateOf(overlap);
+    BOOL done = ::GetOverlappedResult(Handle(port), &state->system, &moved, wait ? TRUE : FALSE);
     if (count != nullptr) *count = moved;
-    return done != 0;
+    if (done) return true;
+    DWORD error = ::GetLastError();
+    if (state->reading && error != ERROR_IO_INCOMPLETE) NoteReadResult(Handle(port), error);
+    return Fail(error);
 }
 
 }  // namespace platform
