@@ -2,13 +2,18 @@
 // from its message table.
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "platform/platform.h"
 #include "platform/win32_internal.h"
+
+static_assert(std::is_same_v<DWORD, unsigned long> && std::is_same_v<HANDLE, void*>,
+              "win32_internal.h declares handles and error codes without windows.h");
 
 namespace platform {
 namespace {

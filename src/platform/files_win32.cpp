@@ -1,4 +1,6 @@
 // Files on Windows: a handle is a HANDLE, and the sharing modes are the system's own.
+#include <windows.h>
+
 #include <cstdint>
 
 #include "platform/internal.h"

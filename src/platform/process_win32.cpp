@@ -2,6 +2,7 @@
 // end.
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <atomic>
 #include <cstdio>

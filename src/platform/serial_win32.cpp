@@ -1,6 +1,8 @@
 // The serial line on Windows: the system's own overlapped serial I/O. An overlapped
 // operation's OVERLAPPED lives in Overlapped::system, which stays in place while the
 // operation is pending.
+#include <windows.h>
+
 #include <cstddef>
 #include <cstring>
 #include <mutex>
@@ -81,12 +83,12 @@ HANDLE StartedOn(const Overlapped* overlap) {
 
 // A fresh record for an operation on port, signalling overlap->event when it is done.
 OVERLAPPED* StartOverlap(HANDLE port, bool reading, Overlapped* overlap) {
-    auto* state = new (overlap->system) OverlapState{};
-    state->port = port;
-    state->reading = reading;
-    state->system.hEvent =
+    OverlapState fresh{};
+    fresh.port = port;
+    fresh.reading = reading;
+    fresh.system.hEvent =
         overlap->event.IsValid() ? reinterpret_cast<HANDLE>(overlap->event.value) : nullptr;
-    return &state->system;
+    return &(new (overlap->system) OverlapState(fresh))->system;
 }
 
 // An operation that failed to start leaves nothing to complete.
