@@ -344,6 +344,7 @@ int LiveMain(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::UseBinaryStandardStreams();
     if (argc >= 3 && std::strcmp(argv[1], "live") == 0) return LiveMain(argc, argv);
     if (argc < 4 || std::strcmp(argv[1], "record") != 0) return Usage();
     int chunkSize = 0;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "pgn/fichier.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ void Field(const std::optional<std::string>& value) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::UseBinaryStandardStreams();
     if (argc != 2) {
         std::fprintf(stderr, "Usage : %s FILE.pgn\n", argc > 0 ? argv[0] : "pgnindex");
         return 2;

@@ -142,6 +142,11 @@ bool InstallControlHandler(ControlHandler handler);
 // destructor runs.
 [[noreturn]] void ExitProcess(int code);
 
+// Makes standard output and error carry the bytes written, untranslated (Windows would turn
+// "\n" into CR LF), so that a program's lines are the same bytes on every system. Called
+// first thing in main.
+void UseBinaryStandardStreams();
+
 // ---------------------------------------------------------------------------------------
 // Serial line
 
@@ -189,7 +194,8 @@ void CloseEvent(EventHandle& event);  // closes a valid event and marks it inval
 
 // Waits, with no time limit, until the event is signalled: for a pending read, until bytes
 // are there or the line has failed; for a pending write, until the line takes bytes again.
-// Fails at once, rather than waiting for ever, when no pending operation can signal it.
+// Fails at once for an invalid event. Waiting on an event that no pending operation will
+// signal is a caller's fault: POSIX fails at once, Windows waits for ever.
 bool WaitForEvent(EventHandle event);
 
 // The record of one overlapped operation. The system's part is opaque.

@@ -121,4 +121,7 @@ bool InstallControlHandler(ControlHandler handler) {
     ::_exit(code);
 }
 
+// POSIX streams are untranslated already.
+void UseBinaryStandardStreams() {}
+
 }  // namespace platform

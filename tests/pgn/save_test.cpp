@@ -126,8 +126,8 @@ TEST(Save, AFileThatAnotherHolderLockedIsLeftAlone) {
     EXPECT_EQ(locked.errors.rfind(CaptionOf(path), 0), 0u) << locked.errors;
     EXPECT_EQ(std::count(locked.errors.begin(), locked.errors.end(), '\n'), 1);
     EXPECT_EQ(locked.errors.back(), '\n');
+    platform::CloseFile(holder);  // (Windows does not let the test read it before)
     EXPECT_EQ(ReadBytes(path), before);
-    platform::CloseFile(holder);
 
     // Once the holder lets go, saving works as usual.
     CPartie* next = GameWith("c2c4");
@@ -148,14 +148,12 @@ TEST(Save, AFolderThatDoesNotExist) {
 }
 
 TEST(Save, ErrorMessages) {
+    // A code that no system has a text for.
     testing::internal::CaptureStderr();
-    platform::SetLastError(0x80004005);
+    platform::SetLastError(0xE0001234);
     ReportSaveError("x/y.pgn");
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Unable to save game in 'x/y.pgn': Err 0x80004005\n");
-    testing::internal::CaptureStderr();
-    ShowErrorBox(nullptr, 0xE0001234, "Caption");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Caption: Err 0xE0001234\n");
+              "Unable to save game in 'x/y.pgn': Err 0xE0001234\n");
     char text[512];
     ASSERT_TRUE(platform::ErrorText(kDiskFull, text, sizeof text));
     testing::internal::CaptureStderr();

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "session/bounded.h"
@@ -20,11 +21,16 @@ protected:
 };
 
 TEST_F(LogTest, SystemErrorsCarryTheSystemsTextOrTheCode) {
-    SystemErrorReport("CreateFile(\"/dev/ttyS0\")", 2);
-    SystemErrorReport("GetCommState()", 0x7FFF);
-    EXPECT_EQ(ReadBytes(path),
-              "CreateFile(\"/dev/ttyS0\") : No such file or directory (0x00000002)\n"
-              "GetCommState() : err 0x00007FFF (0x00007FFF)\n");
+    const platform::ErrorCode notFound = platform::ErrorOf(platform::ErrorKind::kNotFound);
+    char text[512];
+    ASSERT_TRUE(platform::ErrorText(notFound, text, sizeof text));
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", notFound);
+    SystemErrorReport("CreateFile(\"COM1:\")", notFound);
+    SystemErrorReport("GetCommState()", 0xE0001234);
+    std::string expected = std::string("CreateFile(\"COM1:\") : ") + text + " (" + code + ")\n" +
+                           "GetCommState() : err 0xE0001234 (0xE0001234)\n";
+    EXPECT_EQ(ReadBytes(path), expected);
 }
 
 TEST_F(LogTest, ATextTooLongForTheBufferIsDroppedWhole) {

@@ -1,0 +1,162 @@
+// Files on Windows: a handle is a HANDLE, and the sharing modes are the system's own.
+#include <windows.h>
+
+#include <cstdint>
+
+#include "platform/internal.h"
+#include "platform/platform.h"
+#include "platform/win32_internal.h"
+
+namespace platform {
+namespace {
+
+using internal::HookAllows;
+using win32::Fail;
+using win32::Handle;
+
+// A serial port is open for overlapped I/O, where every read and write needs a record;
+// a plain read or write on it waits here for its own completion.
+bool OverlappedTransfer(HANDLE handle, void* buffer, DWORD size, DWORD* moved, bool reading) {
+    *moved = 0;
+    OVERLAPPED overlap{};
+    overlap.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (overlap.hEvent == nullptr) return false;
+    BOOL done = reading ? ::ReadFile(handle, buffer, size, nullptr, &overlap)
+                        : ::WriteFile(handle, buffer, size, nullptr, &overlap);
+    if (done || ::GetLastError() == ERROR_IO_PENDING) {
+        done = ::GetOverlappedResult(handle, &overlap, moved, TRUE);
+    }
+    DWORD error = ::GetLastError();
+    ::CloseHandle(overlap.hEvent);
+    return done || Fail(error);
+}
+
+// One ReadFile or WriteFile of at most size bytes.
+bool Transfer(HANDLE handle, void* buffer, DWORD size, DWORD* moved, bool reading) {
+    if (win32::IsOverlappedPort(handle)) {
+        return OverlappedTransfer(handle, buffer, size, moved, reading);
+    }
+    *moved = 0;
+    return reading ? ::ReadFile(handle, buffer, size, moved, nullptr) != 0
+                   : ::WriteFile(handle, buffer, size, moved, nullptr) != 0;
+}
+
+}  // namespace
+
+namespace internal {
+
+bool FlushFile(FileHandle file) {
+    return ::FlushFileBuffers(Handle(file)) != 0;
+}
+
+}  // namespace internal
+
+FileHandle OpenFile(const char* path, unsigned access, Share share, Disposition disposition) {
+    FileHandle file;
+    if (!HookAllows(FileOp::kOpen, file, path)) return file;
+    if (!internal::CheckPath(path) || !internal::CheckAccess(access)) return file;
+    DWORD desired = ((access & kRead) ? GENERIC_READ : 0) | ((access & kWrite) ? GENERIC_WRITE : 0);
+    DWORD sharing = share == Share::kRead ? FILE_SHARE_READ : 0;
+    DWORD creation = disposition == Disposition::kCreateAlways   ? CREATE_ALWAYS
+                     : disposition == Disposition::kOpenExisting ? OPEN_EXISTING
+                                                                 : OPEN_ALWAYS;
+    // A folder is refused by the system itself (access denied): no backup semantics.
+    HANDLE handle =
+        ::CreateFileA(path, desired, sharing, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return win32::FromHandle(handle);
+}
+
+bool ReadFile(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* read) {
+    if (read != nullptr) *read = 0;
+    if (!HookAllows(FileOp::kRead, file, nullptr)) return false;
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    std::uint32_t total = 0;
+    bool ok = true;
+    while (total < size) {
+        DWORD n = 0;
+        if (!Transfer(Handle(file), bytes + total, size - total, &n, true)) {
+            ok = false;
+            break;
+        }
+        total += n;
+        // The end of the file; on a serial line, the bytes that were there.
+        if (n == 0 || win32::IsOverlappedPort(Handle(file))) break;
+    }
+    if (read != nullptr) *read = total;
+    return ok;
+}
+
+bool WriteFile(FileHandle file, const void* data, std::uint32_t size, std::uint32_t* written) {
+    if (written != nullptr) *written = 0;
+    if (!HookAllows(FileOp::kWrite, file, nullptr)) return false;
+    auto* bytes = static_cast<unsigned char*>(const_cast<void*>(data));
+    std::uint32_t total = 0;
+    bool ok = true;
+    while (total < size) {
+        DWORD n = 0;
+        if (!Transfer(Handle(file), bytes + total, size - total, &n, false)) {
+            ok = false;
+            break;
+        }
+        if (n == 0) {
+            ok = Fail(ERROR_WRITE_FAULT);
+            break;
+        }
+        total += n;
+    }
+    if (written != nullptr) *written = total;
+    return ok;
+}
+
+bool SetFilePointer(FileHandle file, std::int64_t distance, SeekFrom from,
+                    std::uint64_t* position) {
+    if (!HookAllows(FileOp::kSeek, file, nullptr)) return false;
+    DWORD method = from == SeekFrom::kBegin     ? FILE_BEGIN
+                   : from == SeekFrom::kCurrent ? FILE_CURRENT
+                                                : FILE_END;
+    LARGE_INTEGER move;
+    move.QuadPart = distance;
+    LARGE_INTEGER now;
+    if (!::SetFilePointerEx(Handle(file), move, &now, method)) return false;
+    if (position != nullptr) *position = static_cast<std::uint64_t>(now.QuadPart);
+    return true;
+}
+
+bool SetEndOfFile(FileHandle file) {
+    if (!HookAllows(FileOp::kTruncate, file, nullptr)) return false;
+    return ::SetEndOfFile(Handle(file)) != 0;
+}
+
+// A close that the hook fails still closes the handle: it is invalid afterwards either
+// way.
+bool CloseFile(FileHandle& file) {
+    if (!file.IsValid()) return true;
+    bool allowed = HookAllows(FileOp::kClose, file, nullptr);
+    DWORD hookError = ::GetLastError();
+    HANDLE handle = Handle(file);
+    file.value = -1;
+    win32::ReleasePort(handle);
+    bool closed = ::CloseHandle(handle) != 0;
+    if (!allowed) return Fail(hookError);
+    return closed;
+}
+
+bool RemoveFile(const char* path) {
+    if (!HookAllows(FileOp::kDelete, FileHandle{}, path) || !internal::CheckPath(path)) {
+        return false;
+    }
+    return ::DeleteFileA(path) != 0;
+}
+
+bool FileExists(const char* path) {
+    if (!HookAllows(FileOp::kStat, FileHandle{}, path) || !internal::CheckPath(path)) {
+        return false;
+    }
+    return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsPathSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+}  // namespace platform
