@@ -26,7 +26,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <random>
 #include <sstream>
@@ -91,18 +90,44 @@ bool ParseToken(const std::string& token, Event* event, std::string* error) {
     return true;
 }
 
+// The system's text for code.
+std::string ErrorText(platform::ErrorCode code) {
+    char text[256];
+    if (!platform::ErrorText(code, text, sizeof text))
+        std::snprintf(text, sizeof text, "error %u", code);
+    return text;
+}
+
+// The system's text for the last failed call of the platform layer.
+std::string LastErrorText() {
+    return ErrorText(platform::LastError());
+}
+
+// The whole text of the file at path, or false with the reason told on standard error.
+bool ReadWholeFile(const char* path, std::string* text) {
+    platform::FileHandle file = platform::OpenFile(path, platform::kRead, platform::Share::kRead,
+                                                   platform::Disposition::kOpenExisting);
+    bool ok = file.IsValid();
+    char buffer[4096];
+    std::uint32_t count = 0;
+    while (ok && (ok = platform::ReadFile(file, buffer, sizeof buffer, &count)) && count > 0)
+        text->append(buffer, count);
+    platform::ErrorCode error = platform::LastError();
+    platform::CloseFile(file);
+    if (!ok)
+        std::fprintf(stderr, "boardsim: cannot read script %s: %s\n", path,
+                     ErrorText(error).c_str());
+    return ok;
+}
+
 // Reads the script at path ("-": standard input) into events, after the board's first
 // time message.
 bool ReadScript(const char* path, std::vector<Event>* events) {
-    std::ifstream file;
-    if (std::strcmp(path, "-") != 0) {
-        file.open(path);
-        if (!file) {
-            std::fprintf(stderr, "boardsim: cannot read script %s\n", path);
-            return false;
-        }
-    }
-    std::istream& in = std::strcmp(path, "-") == 0 ? std::cin : file;
+    const bool fromInput = std::strcmp(path, "-") == 0;
+    std::string text;
+    if (!fromInput && !ReadWholeFile(path, &text)) return false;
+    std::istringstream file(text);
+    std::istream& in = fromInput ? std::cin : file;
     events->push_back(Event{});
     Assign(events->back().bytes, NewGameMessage());  // the board's greeting
     std::string line;
@@ -170,20 +195,13 @@ std::vector<Chunk> CutIntoChunks(const std::vector<Event>& events, int chunkSize
     return chunks;
 }
 
-// The system's text for the last failed call of the platform layer.
-std::string LastErrorText() {
-    char text[256];
-    if (!platform::ErrorText(platform::LastError(), text, sizeof text)) {
-        std::snprintf(text, sizeof text, "error %u", platform::LastError());
-    }
-    return text;
-}
+constexpr int kMaxValue = 3600000;
 
-// An option's value: a whole decimal number from 0 to 3,600,000.
+// An option's value: a whole decimal number from 0 to kMaxValue.
 bool ParseNumber(const char* text, int* value) {
     char* end = nullptr;
     long number = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || number < 0 || number > 3600000) return false;
+    if (end == text || *end != '\0' || number < 0 || number > kMaxValue) return false;
     *value = static_cast<int>(number);
     return true;
 }
@@ -196,30 +214,90 @@ bool Put(platform::FileHandle file, const void* data, std::uint32_t size) {
 bool WriteRecordFile(const char* path, const std::vector<Chunk>& chunks) {
     platform::FileHandle file = platform::OpenFile(path, platform::kWrite, platform::Share::kNone,
                                                    platform::Disposition::kCreateAlways);
-    bool ok = file.IsValid();
+    if (!file.IsValid()) {
+        std::fprintf(stderr, "boardsim: cannot create %s: %s\n", path, LastErrorText().c_str());
+        return false;
+    }
+    bool ok = true;
     for (const Chunk& chunk : chunks) {
-        if (!ok) break;
         std::uint8_t header[kRecordHeaderSize];
         auto count = static_cast<std::uint32_t>(chunk.bytes.size());
         PutRecordHeader(header, chunk.elapsed, count);
         ok = Put(file, header, sizeof header) && Put(file, chunk.bytes.data(), count);
+        if (!ok) break;
     }
-    ok = platform::CloseFile(file) && ok;
-    if (!ok) std::fprintf(stderr, "boardsim: cannot write %s: %s\n", path, LastErrorText().c_str());
+    platform::ErrorCode error = platform::LastError();
+    if (!platform::CloseFile(file) && ok) {
+        ok = false;
+        error = platform::LastError();
+    }
+    if (!ok)
+        std::fprintf(stderr, "boardsim: cannot write %s: %s\n", path, ErrorText(error).c_str());
     return ok;
 }
 
-int Usage() {
-    std::fprintf(stderr,
-                 "Usage : boardsim record SCRIPT OUT.rec [--chunk N | --seed S] [--gap MS]\n"
-                 "        boardsim live SCRIPT [--gap MS] [--wait-ms MS] [--hold]\n"
-                 "SCRIPT is a file of board events (- for standard input): e2e4 moves, t\n"
-                 "take-backs, n new games, c clock messages, x:HEX raw bytes.\n"
-                 "live plays SCRIPT on a virtual serial line: run chessrec with CHESSREC_PORT\n"
-                 "set to the device it prints. --gap: pause between events (default 1000 ms);\n"
-                 "--wait-ms: how long to wait for the recorder's answers before hanging up\n"
-                 "(default 1000 ms); --hold: keep the line open until Ctrl-C.\n");
+void PrintSynopsis(std::FILE* to) {
+    std::fputs(
+        "Usage : boardsim record SCRIPT OUT.rec [--chunk N | --seed S] [--gap MS]\n"
+        "        boardsim live SCRIPT [--gap MS] [--wait-ms MS] [--hold]\n"
+        "        boardsim -h | --help\n",
+        to);
+}
+
+void PrintUsage(std::FILE* to) {
+    PrintSynopsis(to);
+    std::fprintf(
+        to,
+        "\n"
+        "A virtual board: turns SCRIPT, a file of board events (- for standard input), into\n"
+        "the byte stream a board sends, which begins with the board's new-game greeting.\n"
+        "\n"
+        "Script tokens, separated by blanks; # starts a comment to the end of the line:\n"
+        "  e2e4      a move from e2 to e4 (any two squares a1 to h8)\n"
+        "  t         a take-back\n"
+        "  n         a new game\n"
+        "  c         a clock message (a time message with the clock running)\n"
+        "  x:HEX     raw bytes, two hex digits each (x:FF, x:9A1434)\n"
+        "\n"
+        "record writes the stream to OUT.rec, a record file for chessrec to replay:\n"
+        "  --chunk N     chunks of N bytes (1 to %u) instead of one chunk per event\n"
+        "  --seed S      chunks of random sizes (0 to 24 bytes), drawn from the seed S\n"
+        "  --gap MS      milliseconds between events in the recorded times (default 1000)\n"
+        "\n"
+        "live plays the stream on a virtual serial line at the pace of 2400 baud: it prints\n"
+        "\"device PATH\", waits for a recorder on it (CHESSREC_PORT=PATH chessrec), and\n"
+        "prints \"received XX\" for each byte the recorder sends back:\n"
+        "  --gap MS      pause between events (default 1000)\n"
+        "  --wait-ms MS  once the script is played, hang up after MS quiet milliseconds\n"
+        "                (default 1000)\n"
+        "  --hold        keep the line open until Ctrl-C instead of hanging up\n"
+        "\n"
+        "MS and S are whole numbers from 0 to 3600000. Exit status: 0 done, 1 the script,\n"
+        "the record file or the line failed, 2 wrong arguments.\n",
+        static_cast<unsigned>(kCaptureBufferSize));
+}
+
+// A wrong command line, on standard error: the whole usage, or what is wrong and the
+// synopsis.
+int Usage(const std::string& problem = "") {
+    if (problem.empty()) {
+        PrintUsage(stderr);
+    } else {
+        std::fprintf(stderr, "boardsim: %s\n", problem.c_str());
+        PrintSynopsis(stderr);
+        std::fputs("boardsim --help lists the script's tokens and every option.\n", stderr);
+    }
     return 2;
+}
+
+// The value of the option at argv[i]: a whole number from low to 3,600,000.
+bool OptionValue(int argc, char** argv, int i, int low, int* value) {
+    return i + 1 < argc && ParseNumber(argv[i + 1], value) && *value >= low;
+}
+
+std::string BadValue(const char* option, int low, int high) {
+    return std::string(option) + " needs a whole number from " + std::to_string(low) + " to " +
+           std::to_string(high);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -325,15 +403,11 @@ int LiveMain(int argc, char** argv) {
             hold = true;
             continue;
         }
-        int value = 0;
-        if (i + 1 >= argc || !ParseNumber(argv[i + 1], &value)) return Usage();
-        if (std::strcmp(argv[i], "--gap") == 0) {
-            gap = value;
-        } else if (std::strcmp(argv[i], "--wait-ms") == 0) {
-            quietMs = value;
-        } else {
-            return Usage();
-        }
+        int* value = std::strcmp(argv[i], "--gap") == 0       ? &gap
+                     : std::strcmp(argv[i], "--wait-ms") == 0 ? &quietMs
+                                                              : nullptr;
+        if (!value) return Usage(std::string("unknown option for live: ") + argv[i]);
+        if (!OptionValue(argc, argv, i, 0, value)) return Usage(BadValue(argv[i], 0, kMaxValue));
         ++i;
     }
     std::vector<Event> events;
@@ -341,33 +415,47 @@ int LiveMain(int argc, char** argv) {
     return PlayLive(events, gap, quietMs, hold);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    platform::UseBinaryStandardStreams();
-    if (argc >= 3 && std::strcmp(argv[1], "live") == 0) return LiveMain(argc, argv);
-    if (argc < 4 || std::strcmp(argv[1], "record") != 0) return Usage();
+int RecordMain(int argc, char** argv) {
     int chunkSize = 0;
     bool random = false;
-    unsigned seed = 0;
+    int seed = 0;
     int gap = 1000;
+    const int maxChunk = static_cast<int>(kCaptureBufferSize);
     for (int i = 4; i < argc; ++i) {
-        int value = 0;
-        if (i + 1 >= argc || !ParseNumber(argv[i + 1], &value)) return Usage();
-        if (std::strcmp(argv[i], "--chunk") == 0 && value > 0 &&
-            value <= static_cast<int>(kCaptureBufferSize)) {
-            chunkSize = value;
+        if (std::strcmp(argv[i], "--chunk") == 0) {
+            if (!OptionValue(argc, argv, i, 1, &chunkSize) || chunkSize > maxChunk)
+                return Usage(BadValue(argv[i], 1, maxChunk));
         } else if (std::strcmp(argv[i], "--seed") == 0) {
+            if (!OptionValue(argc, argv, i, 0, &seed))
+                return Usage(BadValue(argv[i], 0, kMaxValue));
             random = true;
-            seed = static_cast<unsigned>(value);
         } else if (std::strcmp(argv[i], "--gap") == 0) {
-            gap = value;
+            if (!OptionValue(argc, argv, i, 0, &gap)) return Usage(BadValue(argv[i], 0, kMaxValue));
         } else {
-            return Usage();
+            return Usage(std::string("unknown option for record: ") + argv[i]);
         }
         ++i;
     }
     std::vector<Event> events;
     if (!ReadScript(argv[2], &events)) return 1;
-    return WriteRecordFile(argv[3], CutIntoChunks(events, chunkSize, random, seed, gap)) ? 0 : 1;
+    return WriteRecordFile(
+               argv[3], CutIntoChunks(events, chunkSize, random, static_cast<unsigned>(seed), gap))
+               ? 0
+               : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    platform::UseBinaryStandardStreams();
+    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+        PrintUsage(stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (argc < 2) return Usage();
+    if (std::strcmp(argv[1], "live") == 0)
+        return argc >= 3 ? LiveMain(argc, argv) : Usage("live needs a SCRIPT");
+    if (std::strcmp(argv[1], "record") == 0)
+        return argc >= 4 ? RecordMain(argc, argv) : Usage("record needs a SCRIPT and an OUT.rec");
+    return Usage(std::string("unknown mode ") + argv[1] + " (record or live)");
 }

@@ -2,7 +2,7 @@
 // the pgnindex tool.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -10,6 +10,7 @@
 #include "pgn/save.h"
 #include "pgn/session.h"
 #include "support/pgn_helpers.h"
+#include "support/process.h"
 
 namespace {
 
@@ -114,47 +115,21 @@ TEST(RoundTrip, SavedGamesAreIndexedWithTheirOffsetsTagsAndPreviews) {
     EXPECT_EQ(headers[3]->preview, " 0-1");
 }
 
-// Runs the pgnindex tool; answers its exit code, with its output and errors.
-int RunIndex(const std::string& arguments, std::string* out, std::string* err) {
-    ScratchDir dir;
-    std::string outPath = dir / "out", errPath = dir / "err";
-    std::string command =
-        std::string(PGNINDEX_BINARY) + " " + arguments + " >" + outPath + " 2>" + errPath;
-    int status = std::system(command.c_str());
-    *out = ReadBytes(outPath);
-    *err = ReadBytes(errPath);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST(RoundTrip, PgnIndexPrintsOneLinePerGame) {
     ScratchDir dir;
     std::string path = dir / "games.pgn";
     std::vector<SavedGame> saved = SaveFourGames(path);
-    std::string out, err;
-    ASSERT_EQ(RunIndex("'" + path + "'", &out, &err), 0) << err;
-    EXPECT_EQ(err, "");
-    EXPECT_EQ(out, "0\tWhite\tBlack\t*\t????.??.??\t?\t?\t?\t\t1. e4 e5 2. Nf3 *\n" +
-                       std::to_string(saved[1].startOffset) +
-                       "\tKasparov, Garry\tTopalov, Veselin\t1-0\t1999.01.20\tHoogovens\t"
-                       "Wijk aan Zee NED\t4\tB07\t {A famous game}1. e4 d6 (1...\n" +
-                       std::to_string(saved[2].startOffset) +
-                       "\tWhite\tBlack\t1/2-1/2\t????.??.??\t?\t?\t?\t\t(Position)\n" +
-                       std::to_string(saved[3].startOffset) +
-                       "\tWhite\t\t0-1\t????.??.??\t?\t?\t?\t\t 0-1\n");
-}
-
-TEST(RoundTrip, PgnIndexFailures) {
-    std::string out, err;
-    EXPECT_EQ(RunIndex("", &out, &err), 2);
-    EXPECT_EQ(out, "");
-    EXPECT_NE(err.find("Usage"), std::string::npos);
-    EXPECT_EQ(RunIndex("a b", &out, &err), 2);
-
-    ScratchDir dir;
-    EXPECT_EQ(RunIndex("'" + (dir / "missing.pgn") + "'", &out, &err), 1);
-    EXPECT_EQ(out, "");
-    EXPECT_EQ(err.rfind("Message not available: ", 0), 0u) << err;
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
+    RunResult run = RunProgram(dir, {PgnindexBinary(), path});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "0\tWhite\tBlack\t*\t????.??.??\t?\t?\t?\t\t1. e4 e5 2. Nf3 *\n" +
+                           std::to_string(saved[1].startOffset) +
+                           "\tKasparov, Garry\tTopalov, Veselin\t1-0\t1999.01.20\tHoogovens\t"
+                           "Wijk aan Zee NED\t4\tB07\t {A famous game}1. e4 d6 (1...\n" +
+                           std::to_string(saved[2].startOffset) +
+                           "\tWhite\tBlack\t1/2-1/2\t????.??.??\t?\t?\t?\t\t(Position)\n" +
+                           std::to_string(saved[3].startOffset) +
+                           "\tWhite\t\t0-1\t????.??.??\t?\t?\t?\t\t 0-1\n");
 }
 
 }  // namespace
