@@ -276,10 +276,9 @@ void StartGame(RecorderRun& run) {
     delete pgn.currentGame;
     pgn.currentGame = new CPartie;
     run.current = &pgn.currentGame->startingPosition;
-    if (session.live) {
-        KeepGameInProgressAt(run.gameInProgressPath);
-        KeepGameInProgress();
-    }
+    // Kept from its first change on: a game without moves is worth no disk write while
+    // the board is silent.
+    if (session.live) KeepGameInProgressAt(run.gameInProgressPath);
 }
 
 void Capture(RecorderRun& run) {

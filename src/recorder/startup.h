@@ -63,7 +63,7 @@ StepEnd OpenInput(RecorderRun& run);
 StepEnd CreateRecordFile(RecorderRun& run);
 
 // A new game becomes the session's current game; run.current is its starting position. A
-// live session keeps it on disk from now on (session/in_progress.h).
+// live session keeps it on disk from its first change on (session/in_progress.h).
 void StartGame(RecorderRun& run);
 
 // Runs the capture loop on the run's port from run.current.

@@ -1,6 +1,6 @@
 // The game in progress of a live session, kept on disk: after every change of the game
-// (the session's first game, each accepted move, take-back and new game) the current game
-// is written whole to the session's NAME.NNN.current.pgn (pgn/keep.h). The session's end
+// (each accepted move, take-back and new game) the current game is written whole to the
+// session's NAME.NNN.current.pgn (pgn/keep.h). The session's end
 // saves the game and removes the file; a session that dies leaves it for the next recorder
 // to put into the PGN file. A replay keeps nothing. All of it runs under the session lock.
 #pragma once
