@@ -1,5 +1,6 @@
 // The recorder's figures: replay throughput, the cost of one save as the PGN file grows,
-// and peak memory against the number of games of a session.
+// the cost of keeping the game in progress on disk, and peak memory against the number of
+// games of a session.
 //
 //   build/bench/recorder_bench
 //
@@ -18,6 +19,7 @@
 #include "chess/position.h"
 #include "game/partie.h"
 #include "pgn/fichier.h"
+#include "pgn/keep.h"
 #include "pgn/save.h"
 #include "pgn/session.h"
 #include "platform/testkit.h"
@@ -142,6 +144,25 @@ BENCHMARK(BM_SaveInto)
     ->Arg(10 << 20)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// One write of the game in progress, as a live session makes after every move: a game of
+// range(0) moves written whole to a temporary file, flushed, and renamed over the last.
+void BM_KeepGameInProgress(benchmark::State& state) {
+    fs::path folder = Scratch() / "keep";
+    fs::create_directories(folder);
+    const std::string path = (folder / "bench.000.current.pgn").string();
+    CPartie game;
+    CPosition* pos = game.startingPosition.Play(12, 28, nullptr, 0);
+    pos = pos->Play(52, 36, nullptr, 0);
+    for (int i = 0; i + 2 < state.range(0); ++i) {
+        const Square steps[4][2] = {{4, 12}, {60, 52}, {12, 4}, {52, 60}};
+        pos = pos->Play(steps[i % 4][0], steps[i % 4][1], nullptr, 0);
+    }
+    for (auto _ : state) {
+        if (!WriteGameFile(game, path.c_str())) state.SkipWithError("cannot write the game");
+    }
+}
+BENCHMARK(BM_KeepGameInProgress)->Arg(40)->Arg(200)->Unit(benchmark::kMicrosecond);
 
 // Peak memory of a whole replay by the chessrec program, against the number of games.
 void BM_PeakMemory(benchmark::State& state) {

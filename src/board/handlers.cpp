@@ -6,6 +6,7 @@
 #include "pgn/save.h"
 #include "pgn/session.h"
 #include "session/console.h"
+#include "session/in_progress.h"
 #include "session/log.h"
 
 namespace {
@@ -38,6 +39,8 @@ void OnMoveMessage(const std::uint8_t* message, CPosition*& current) {
         LogLineEnded();
         return;
     }
+    // On disk before it is shown: a move the user has seen is never lost.
+    KeepGameInProgress();
     char text[kSanBufferSize];
     WriteSAN(text, *next->lastMove, 1, 0);
     ConsolePrint("%s\n", text);
@@ -57,6 +60,7 @@ void OnTimeMessage(const std::uint8_t* message, CPosition*& current) {
         PgnSession& pgn = ThePgnSession();
         pgn.currentGame = new CPartie;
         current = &pgn.currentGame->startingPosition;
+        KeepGameInProgress();
     }
     LineBreakIfNeeded();
 }
@@ -69,6 +73,7 @@ void OnTakeBackMessage(const std::uint8_t* message, CPosition*& current) {
         ConsolePrint("Take back\n");
         LogWrite("Take back");
         current = current->lastMove->positionBefore;
+        KeepGameInProgress();
     }
     LineBreakIfNeeded();
 }

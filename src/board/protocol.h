@@ -77,9 +77,11 @@ constexpr int RankNibble(std::uint8_t squareByte) {
     return squareByte >> 4;
 }
 
-// The square index of a square byte, rank * 8 + file in 8 bits. A nibble above 7 gives an
-// index above 63 (at most 135), a square off the board, which Play refuses.
+// The square index of a square byte, rank * 8 + file; kNoSquare, which Play refuses, when
+// either nibble is above 7 (rank * 8 + file would land a file nibble of 8 to 15 on a square
+// of the next rank).
 constexpr Square SquareIndex(std::uint8_t squareByte) {
+    if (RankNibble(squareByte) > 7 || FileNibble(squareByte) > 7) return kNoSquare;
     return static_cast<Square>(RankNibble(squareByte) * 8 + FileNibble(squareByte));
 }
 

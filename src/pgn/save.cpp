@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "pgn/session.h"
 
@@ -11,8 +12,16 @@ using platform::FileHandle;
 
 constexpr std::uint32_t kBlock = 512;
 
-// Room for a path, ".bak" and the terminator.
-constexpr int kBackupNameSize = kPathSize + 4;
+// Room for a path, ".bak.tmp" and the terminator.
+constexpr int kSideNameSize = kPathSize + 8;
+
+// Writes the game's text at the file's position: the text given, or the game's PGN.
+bool WriteText(CPartie& game, const std::string* text, FileHandle file) {
+    if (!text) return game.WritePGN(file);
+    std::uint32_t written = 0;
+    return platform::WriteFile(file, text->data(), static_cast<std::uint32_t>(text->size()),
+                               &written);
+}
 
 // Reports a failure whose error code was taken when it happened: the clean-up since may
 // have changed the thread's last error.
@@ -47,45 +56,54 @@ bool Restore(const char* fileName, const char* backupName, FileHandle& file, Fil
     }
     if (!platform::SetFilePointer(file, static_cast<std::int64_t>(size), platform::SeekFrom::kBegin,
                                   nullptr) ||
-        !platform::SetEndOfFile(file))
+        !platform::SetEndOfFile(file) || !platform::FlushFile(file))
         return false;
     return platform::CloseFile(file);
 }
 
-// Save mode 0: the file is new.
-std::uint32_t StoreNew(CPartie& game) {
-    FileHandle file = platform::OpenFile(game.fileName, platform::kWrite, platform::Share::kNone,
-                                         platform::Disposition::kOpenAlways);
+// Save mode 0: the file is new. The game is written under a temporary name, flushed, and
+// renamed into place only if no file has appeared there since: a save cut at any point
+// leaves no part of a file behind, and never touches a file it did not make.
+std::uint32_t StoreNew(CPartie& game, const std::string* text) {
+    char tempName[kSideNameSize];
+    std::snprintf(tempName, sizeof tempName, "%s.tmp", game.fileName);
+    FileHandle file = platform::OpenFile(tempName, platform::kWrite, platform::Share::kNone,
+                                         platform::Disposition::kCreateAlways);
     if (!file.IsValid()) return Fail(game.fileName, platform::LastError());
-    // The file should be new. If it holds anything (it appeared since the save looked,
-    // or the look failed), writing at its start would damage it: leave it alone.
-    std::uint64_t size = 0;
-    if (!platform::SetFilePointer(file, 0, platform::SeekFrom::kEnd, &size)) {
-        platform::ErrorCode code = platform::LastError();
-        platform::CloseFile(file);
+    bool ok = WriteText(game, text, file) && platform::FlushFile(file);
+    platform::ErrorCode code = platform::LastError();
+    if (!platform::CloseFile(file) && ok) {
+        ok = false;
+        code = platform::LastError();
+    }
+    if (!ok || !platform::RenameFileNoReplace(tempName, game.fileName)) {
+        if (ok) code = platform::LastError();
+        platform::RemoveFile(tempName);
         return Fail(game.fileName, code);
     }
-    if (size != 0) {
-        platform::CloseFile(file);
-        return Fail(game.fileName, kSaveFailed);
-    }
-    bool written = game.WritePGN(file);
-    platform::ErrorCode code = platform::LastError();
-    bool closed = platform::CloseFile(file);
-    if (written && closed) return 0;
-    if (written) code = platform::LastError();
-    // The file did not exist before this save: nothing of it is worth keeping.
-    platform::RemoveFile(game.fileName);
-    return Fail(game.fileName, code);
+    // The file holds the game whole; only its name may not yet be on the disk.
+    if (!platform::FlushFolderOf(game.fileName)) return Fail(game.fileName, platform::LastError());
+    return 0;
 }
 
-// Save mode 2: the file is rewritten through its backup.
-std::uint32_t StoreRewrite(CPartie& game) {
-    char backupName[kBackupNameSize];
+// Save mode 2: the file is rewritten through its backup. The backup is copied under a
+// temporary name, flushed, and renamed: whenever a backup exists it is whole, and a backup
+// found after a crash is the file as it was before a save that may have been cut. The
+// file is flushed before the backup goes.
+std::uint32_t StoreRewrite(CPartie& game, const std::string* text) {
+    char backupName[kSideNameSize];
+    char backupTemp[kSideNameSize];
     std::snprintf(backupName, sizeof backupName, "%s.bak", game.fileName);
+    std::snprintf(backupTemp, sizeof backupTemp, "%s.bak.tmp", game.fileName);
 
-    if (!platform::CopyFileOver(game.fileName, backupName)) {
+    if (!platform::CopyFileOver(game.fileName, backupTemp) ||
+        !platform::RenameFileOver(backupTemp, backupName)) {
         // What the copy left is no backup.
+        platform::ErrorCode code = platform::LastError();
+        platform::RemoveFile(backupTemp);
+        return Fail(game.fileName, code);
+    }
+    if (!platform::FlushFolderOf(backupName)) {
         platform::ErrorCode code = platform::LastError();
         platform::RemoveFile(backupName);
         return Fail(game.fileName, code);
@@ -104,10 +122,11 @@ std::uint32_t StoreRewrite(CPartie& game) {
     // The old contents before the game, the game, then the old contents after it.
     std::uint64_t newEnd = 0;
     bool ok =
-        CopyBlocks(game.startOffset, file, backup) && game.WritePGN(file) &&
+        CopyBlocks(game.startOffset, file, backup) && WriteText(game, text, file) &&
         platform::SetFilePointer(file, 0, platform::SeekFrom::kCurrent, &newEnd) &&
         platform::SetFilePointer(backup, game.endOffset, platform::SeekFrom::kBegin, nullptr) &&
-        CopyBlocks(-1, file, backup) && platform::SetEndOfFile(file) && platform::CloseFile(file);
+        CopyBlocks(-1, file, backup) && platform::SetEndOfFile(file) && platform::FlushFile(file) &&
+        platform::CloseFile(file);
     if (!ok) {
         platform::ErrorCode code = platform::LastError();
         if (Restore(game.fileName, backupName, file, backup, game.startOffset)) {
@@ -120,8 +139,8 @@ std::uint32_t StoreRewrite(CPartie& game) {
         }
         return Fail(game.fileName, code);
     }
-    // The file is complete: the backup only read, and a backup left behind is replaced
-    // by the next save's copy.
+    // The file is complete and on the disk: the backup only read, and a backup left behind
+    // is replaced by the next save's copy.
     platform::CloseFile(backup);
     platform::RemoveFile(backupName);
 
@@ -133,10 +152,17 @@ std::uint32_t StoreRewrite(CPartie& game) {
     return 0;
 }
 
-}  // namespace
+// StoreGame, with text in the place of the game's PGN when given.
+std::uint32_t Store(CPartie& game, const std::string* text) {
+    std::uint32_t result = game.saveMode == 0 ? StoreNew(game, text) : StoreRewrite(game, text);
+    if (result != 0) return result;
+    game.stored = 1;
+    game.modified = 0;
+    return 0;
+}
 
-std::uint32_t SaveGame(CFichier& file) {
-    CPartie* game = ThePgnSession().currentGame;
+// SaveGame's steps for game, with text in the place of its PGN when given.
+std::uint32_t SaveInto(CPartie* game, CFichier& file, const std::string* text) {
     if (!game) return kSaveFailed;
     game->fichier = &file;
     std::snprintf(game->fileName, sizeof game->fileName, "%s", file.path);
@@ -172,8 +198,22 @@ std::uint32_t SaveGame(CFichier& file) {
         game->saveMode = 2;
     }
 
-    std::uint32_t result = StoreGame(*game);
+    std::uint32_t result = Store(*game, text);
     if (result == 0) file.AddGame(game, 0);
+    return result;
+}
+
+}  // namespace
+
+std::uint32_t SaveGame(CFichier& file) {
+    return SaveInto(ThePgnSession().currentGame, file, nullptr);
+}
+
+std::uint32_t SavePgnText(const char* pgnPath, const std::string& text) {
+    CFichier file(pgnPath);
+    auto* carrier = new CPartie;
+    std::uint32_t result = SaveInto(carrier, file, &text);
+    if (result != 0) delete carrier;
     return result;
 }
 
@@ -187,11 +227,7 @@ std::uint32_t SaveAndReleaseCurrentGame() {
 }
 
 std::uint32_t StoreGame(CPartie& game) {
-    std::uint32_t result = game.saveMode == 0 ? StoreNew(game) : StoreRewrite(game);
-    if (result != 0) return result;
-    game.stored = 1;
-    game.modified = 0;
-    return 0;
+    return Store(game, nullptr);
 }
 
 int CopyBlocks(std::int64_t count, FileHandle to, FileHandle from) {

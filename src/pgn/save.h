@@ -1,23 +1,31 @@
 // Saving games into the session's PGN file.
 //
-// The first save creates the file (save mode 0). A save into an existing file appends
-// the game through a backup copy, path + ".bak" (save mode 2): "\r\n" goes to the end of
-// the file, the file is copied to the backup, and the file is rewritten from the backup
-// with the new game's text between its start and end offsets; the backup is then
-// deleted. Games are thus separated by two empty lines.
+// The first save creates the file (save mode 0): the game is written to path + ".tmp",
+// flushed, and renamed to path only if path still does not exist. A save into an existing
+// file appends the game through a backup copy, path + ".bak" (save mode 2): "\r\n" goes to
+// the end of the file, the file is copied to path + ".bak.tmp", flushed and renamed to the
+// backup, and the file is rewritten from the backup with the new game's text between its
+// start and end offsets, and flushed; the backup is then deleted. Games are thus separated
+// by two empty lines. A save answers success only once the game is on the disk.
 //
-// Every write, copy, seek, cut and close of a save is checked. A save that fails shows
-// the error box ("Unable to save game in '<path>'" and the system's text), answers
-// kSaveFailed and leaves the game out of the file object, and leaves every game saved
-// before it in the file, byte for byte (the "\r\n" written before the backup may stay).
-// A rewrite that fails is undone from the backup; when even that fails, the backup is
-// kept.
+// Crashes: at every moment, the file is whole, or the backup exists and is whole. A save
+// cut in mode 0 leaves at most a temporary file; one cut in mode 2 leaves the backup,
+// from which the file is put back (see pgn/keep.h).
+//
+// Every write, copy, seek, cut, flush, rename and close of a save is checked. A save that
+// fails shows the error box ("Unable to save game in '<path>'" and the system's text),
+// answers kSaveFailed and leaves the game out of the file object, and leaves every game
+// saved before it in the file, byte for byte (the "\r\n" written before the backup may
+// stay). A rewrite that fails is undone from the backup; when even that fails, the backup
+// is kept. Only a folder that cannot be flushed after a first save leaves the file, whole,
+// behind a failed save.
 //
 // Saves are not thread-safe (the writer's output column is process-wide); callers run
 // one at a time.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "game/partie.h"
 #include "pgn/fichier.h"
@@ -28,6 +36,10 @@ constexpr std::uint32_t kSaveFailed = 0x80004005;
 // Saves the session's current game into file's path. Answers 0, and file then owns the
 // game, or kSaveFailed.
 std::uint32_t SaveGame(CFichier& file);
+
+// Saves text, the PGN of one game as WritePGN writes it, into the PGN file at pgnPath with
+// the steps of SaveGame (the file is created when absent). Answers 0 or kSaveFailed.
+std::uint32_t SavePgnText(const char* pgnPath, const std::string& text);
 
 // Saves the session's current game through a file object of its own and lets go of it:
 // a saved game is freed with that file object, one that could not be saved is freed

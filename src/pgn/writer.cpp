@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "chess/san.h"
@@ -17,8 +18,15 @@ constexpr std::size_t kLongPiece = 512;
 
 int outputColumn = 0;
 
+// While WriteGameText runs: where the text goes instead of a file.
+std::string* gathered = nullptr;
+
 bool Put(platform::FileHandle file, const char* data, std::size_t size) {
     if (size == 0) return true;
+    if (gathered) {
+        gathered->append(data, size);
+        return true;
+    }
     std::uint32_t written = 0;
     return platform::WriteFile(file, data, static_cast<std::uint32_t>(size), &written) &&
            written == size;
@@ -43,6 +51,13 @@ int OutputColumn() {
 
 void SetOutputColumn(int column) {
     outputColumn = column;
+}
+
+void WriteGameText(CPartie& game, std::string* text) {
+    text->clear();
+    gathered = text;
+    game.WritePGN(platform::FileHandle{});
+    gathered = nullptr;
 }
 
 int FindBreak(const char* piece, int start, bool* atSpace) {

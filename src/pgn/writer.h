@@ -20,12 +20,18 @@
 // (see WriteWrapped). The output column is process-wide: one game is written at a time.
 #pragma once
 
+#include <string>
+
 #include "game/partie.h"
 #include "platform/platform.h"
 
 // The number of characters already written on the current output line.
 int OutputColumn();
 void SetOutputColumn(int column);
+
+// The bytes that WritePGN writes for game, gathered in text (replacing what it held) with
+// one write per piece as usual, but into memory: a whole game then costs a file one write.
+void WriteGameText(CPartie& game, std::string* text);
 
 // Writes one line of moves from first along the continuations, with comments, glyphs and
 // the variations of each main move. Answers false when a write failed.

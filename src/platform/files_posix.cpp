@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "platform/internal.h"
 #include "platform/platform.h"
@@ -65,15 +68,6 @@ bool WaitAgain(int fd, short events, bool* hungUp) {
 }
 
 }  // namespace posix
-
-namespace internal {
-
-bool FlushFile(FileHandle file) {
-    if (::fsync(Fd(file)) != 0) return FailErrno();
-    return true;
-}
-
-}  // namespace internal
 
 FileHandle OpenFile(const char* path, unsigned access, Share share, Disposition disposition) {
     FileHandle file;
@@ -200,11 +194,56 @@ bool CloseFile(FileHandle& file) {
     return true;
 }
 
+bool FlushFile(FileHandle file) {
+    if (!HookAllows(FileOp::kFlush, file, nullptr)) return false;
+    if (::fsync(Fd(file)) != 0) return FailErrno();
+    return true;
+}
+
 bool RemoveFile(const char* path) {
     if (!HookAllows(FileOp::kDelete, FileHandle{}, path) || !internal::CheckPath(path)) {
         return false;
     }
     if (::unlink(path) != 0) return FailErrno();
+    return true;
+}
+
+bool RenameFileOver(const char* from, const char* to) {
+    if (!HookAllows(FileOp::kRename, FileHandle{}, from) || !internal::CheckPath(from) ||
+        !internal::CheckPath(to)) {
+        return false;
+    }
+    if (::rename(from, to) != 0) return FailErrno();
+    return true;
+}
+
+bool RenameFileNoReplace(const char* from, const char* to) {
+    if (!HookAllows(FileOp::kRename, FileHandle{}, from) || !internal::CheckPath(from) ||
+        !internal::CheckPath(to)) {
+        return false;
+    }
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return FailErrno();
+    // A file system that cannot rename without replacing: look first. Only the recorder that
+    // holds a session's lock writes that session's files, so nobody slips in between.
+    struct stat info;
+    if (::stat(to, &info) == 0) return Fail(EEXIST);
+    if (::rename(from, to) != 0) return FailErrno();
+    return true;
+}
+
+bool FlushFolderOf(const char* path) {
+    if (!HookAllows(FileOp::kFlush, FileHandle{}, path) || !internal::CheckPath(path)) {
+        return false;
+    }
+    const char* slash = std::strrchr(path, '/');
+    std::string folder = slash == nullptr ? "." : slash == path ? "/" : std::string(path, slash);
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return FailErrno();
+    int error = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    // EINVAL: a file system that keeps no folder to flush.
+    if (error != 0 && error != EINVAL) return Fail(error);
     return true;
 }
 

@@ -30,9 +30,4 @@ bool CheckGiven(const void* record);
 // emptied first, so that a failure leaves it empty.
 bool CheckTextBuffer(char* text, std::size_t size);
 
-// Per system (files_*.cpp).
-
-// Writes file's data through onto the disk (the end of a copy).
-bool FlushFile(FileHandle file);
-
 }  // namespace platform::internal

@@ -91,7 +91,7 @@ bool CopyFileOver(const char* from, const char* to) {
         }
         if (got < sizeof block) break;
     }
-    if (ok && !internal::FlushFile(target)) {
+    if (ok && !FlushFile(target)) {
         ok = false;
         error = LastError();
     }

@@ -97,6 +97,10 @@ bool SetEndOfFile(FileHandle file);
 // the handle is released and invalid all the same, also when the fault hook fails it.
 bool CloseFile(FileHandle& file);
 
+// Writes the file's data through onto the disk, and answers once the system says it is
+// there (fsync; Windows: FlushFileBuffers).
+bool FlushFile(FileHandle file);
+
 // Copies from onto to, replacing to when it exists, and flushes to onto the disk. from is
 // opened like a sharing reader and to like an unshared writer, so a copy onto a file that
 // is held open (or onto from itself) fails with a sharing violation before to is touched.
@@ -105,6 +109,21 @@ bool CloseFile(FileHandle& file);
 bool CopyFileOver(const char* from, const char* to);
 
 bool RemoveFile(const char* path);
+
+// Renames from to to in one step, replacing to when it exists: whoever opens to finds the old
+// file or the new one, never a part of either. Both lie in one folder. The new name is
+// kept after a power cut once that folder is flushed (FlushFolderOf); on Windows the move
+// is written through at once.
+bool RenameFileOver(const char* from, const char* to);
+
+// The same, but only when to does not exist yet; when it does, the call fails and leaves
+// both files alone.
+bool RenameFileNoReplace(const char* from, const char* to);
+
+// Flushes the folder that holds path onto the disk: the files created, renamed and removed
+// in it stay so after a power cut. Answers true where there is nothing to flush (Windows,
+// whose moves are written through; a file system that keeps no folder to flush).
+bool FlushFolderOf(const char* path);
 
 // True when something exists at path (Windows: GetFileAttributesA succeeds).
 bool FileExists(const char* path);
@@ -115,10 +134,24 @@ bool IsPathSeparator(char c);
 // Test seam: every file call above asks the hook first. A hook that answers non-zero
 // makes the call fail with that error code, before the system is asked. file is the
 // handle the call works on (invalid for calls by path); path is the path for calls by
-// path (OpenFile, CopyFileOver, RemoveFile, FileExists), else null. The copy loop of
-// CopyFileOver goes through kRead and kWrite as well (and its opens and closes through kOpen
-// and kClose). The hook is process-wide.
-enum class FileOp { kOpen, kRead, kWrite, kSeek, kTruncate, kClose, kCopy, kDelete, kStat };
+// path (OpenFile, CopyFileOver, RemoveFile, FileExists, RenameFileOver and
+// RenameFileNoReplace with from, FlushFolderOf), else null. The copy loop of CopyFileOver
+// goes through kRead, kWrite and kFlush as well (and its opens and closes through kOpen and
+// kClose). kFlush is FlushFile and FlushFolderOf, kRename both renames. The hook is
+// process-wide.
+enum class FileOp {
+    kOpen,
+    kRead,
+    kWrite,
+    kSeek,
+    kTruncate,
+    kClose,
+    kCopy,
+    kDelete,
+    kStat,
+    kFlush,
+    kRename
+};
 using FaultHook = ErrorCode (*)(FileOp op, FileHandle file, const char* path, void* context);
 void SetFaultHook(FaultHook hook, void* context);
 

@@ -6,11 +6,13 @@
 #include <mutex>
 
 #include "game/partie.h"
+#include "pgn/keep.h"
 #include "pgn/save.h"
 #include "pgn/session.h"
 #include "recorder/capture.h"
 #include "session/bounded.h"
 #include "session/console.h"
+#include "session/in_progress.h"
 #include "session/log.h"
 #include "session/state.h"
 
@@ -29,10 +31,12 @@ void PrintHelp(const char* name) {
         "without the board.\n"
         "\n"
         "Files, beside the executable (or in CHESSREC_DIR), NNN being the first session\n"
-        "number from 000 to 099 whose PGN file does not exist:\n"
-        "  NAME.NNN.pgn  the session's games\n"
-        "  NAME.NNN.log  every byte the board sent, and what the recorder made of it\n"
-        "  NAME.NNN.rec  every chunk the serial line delivered (live mode only)\n"
+        "number from 000 to 099 that no earlier session's files take:\n"
+        "  NAME.NNN.pgn          the session's games\n"
+        "  NAME.NNN.log          every byte the board sent, and what the recorder made of it\n"
+        "  NAME.NNN.rec          every chunk the serial line delivered (live mode only)\n"
+        "  NAME.NNN.current.pgn  the game in progress (live mode only); a recorder that was\n"
+        "                        killed leaves it, and the next one saves it into NAME.NNN.pgn\n"
         "\n"
         "Environment:\n"
         "  CHESSREC_DIR   folder for the session files\n"
@@ -46,7 +50,8 @@ void PrintHelp(const char* name) {
 void OnControlEvent() {
     SessionState& session = TheSession();
     session.sessionLock.lock();
-    SaveAndReleaseCurrentGame();
+    // A game that could not be saved stays on disk for the next recorder.
+    if (SaveAndReleaseCurrentGame() == 0) ForgetGameInProgress();
     CloseLog();
     // A live record file is written only under the session lock, which this thread holds.
     // A replay's input is left to the process's end: the capture loop may be reading it.
@@ -109,6 +114,62 @@ bool OwnStem(char (&stem)[kPathRoom + 2]) {
     return true;
 }
 
+// Says on standard error that the file at path cannot be created, and why.
+void ReportCannotCreate(const char* path, platform::ErrorCode code) {
+    char reason[512];
+    if (!platform::ErrorText(code, reason, sizeof reason)) {
+        BoundedPrint(reason, sizeof reason, nullptr, "error 0x%08X", code);
+    }
+    std::fprintf(stderr, "chessrec: cannot create %s: %s\n", path, reason);
+}
+
+// Whether the file at path may hold a session's data: it has some, or a running recorder
+// holds it. A file that cannot be opened otherwise cannot be truncated either.
+bool MayHoldData(const char* path) {
+    platform::FileHandle file = platform::OpenFile(path, platform::kRead, platform::Share::kRead,
+                                                   platform::Disposition::kOpenExisting);
+    if (!file.IsValid()) {
+        return platform::IsError(platform::LastError(), platform::ErrorKind::kSharingViolation);
+    }
+    std::uint64_t size = 1;
+    platform::SetFilePointer(file, 0, platform::SeekFrom::kEnd, &size);
+    platform::CloseFile(file);
+    return size > 0;
+}
+
+// The names of session number's files, stem + "NNN.kind", at offset in their buffers.
+void NameSessionFiles(RecorderRun& run, std::size_t offset, int number) {
+    std::size_t room = kPathRoom - offset;
+    BoundedPrint(ThePgnSession().pgnPath + offset, room, nullptr, "%03d.pgn", number);
+    BoundedPrint(run.logPath + offset, room, nullptr, "%03d.log", number);
+    BoundedPrint(run.recordPath + offset, room, nullptr, "%03d.rec", number);
+    BoundedPrint(run.gameInProgressPath + offset, sizeof run.gameInProgressPath - offset, nullptr,
+                 "%03d.current.pgn", number);
+}
+
+// The games in progress of live sessions that died: each NNN.current.pgn that no running
+// recorder holds (a recorder holds its log open for writing, unshared, for its whole run)
+// goes into its session's PGN file. The log is held while that is done, so that two
+// recorders that start together never recover one game twice.
+void RecoverDeadSessions(RecorderRun& run, std::size_t offset) {
+    for (int number = 0; number <= kLastSessionNumber; ++number) {
+        NameSessionFiles(run, offset, number);
+        if (!platform::FileExists(run.gameInProgressPath)) continue;
+        platform::FileHandle lock =
+            platform::OpenFile(run.logPath, platform::kWrite, platform::Share::kRead,
+                               platform::Disposition::kOpenAlways);
+        if (!lock.IsValid()) continue;  // its recorder is running
+        const char* pgnPath = ThePgnSession().pgnPath;
+        Recovery done = RecoverGame(run.gameInProgressPath, pgnPath);
+        if (done == Recovery::kRecovered || done == Recovery::kAlreadySaved) {
+            std::fprintf(stderr,
+                         "chessrec: recovered the game in progress of session %03d into %s\n",
+                         number, pgnPath);
+        }
+        platform::CloseFile(lock);
+    }
+}
+
 }  // namespace
 
 StepEnd ReadArguments(RecorderRun& run, int argc, char** argv) {
@@ -141,23 +202,32 @@ StepEnd OpenSessionFiles(RecorderRun& run, const char* stem) {
     BoundedCopy(pgn.pgnPath, sizeof pgn.pgnPath, stem);
     BoundedCopy(run.logPath, sizeof run.logPath, stem);
     BoundedCopy(run.recordPath, sizeof run.recordPath, stem);
+    BoundedCopy(run.gameInProgressPath, sizeof run.gameInProgressPath, stem);
+    RecoverDeadSessions(run, offset);
 
-    // The session number: the first whose PGN file does not exist and whose log no running
+    // The session number: the first whose PGN file does not exist, whose record file and
+    // game in progress are not left from a session that died, and whose log no running
     // recorder holds. Taking the log here, locked before it is truncated, keeps two
     // recorders started together off one number.
     int number = 0;
+    bool logOpen = false;
     for (; number <= kLastSessionNumber; ++number) {
-        std::size_t room = kPathRoom - offset;
-        BoundedPrint(pgn.pgnPath + offset, room, nullptr, "%03d.pgn", number);
-        BoundedPrint(run.logPath + offset, room, nullptr, "%03d.log", number);
-        BoundedPrint(run.recordPath + offset, room, nullptr, "%03d.rec", number);
-        if (platform::FileExists(pgn.pgnPath)) continue;
-        if (OpenLog(run.logPath) ||
+        NameSessionFiles(run, offset, number);
+        if (platform::FileExists(pgn.pgnPath) || platform::FileExists(run.gameInProgressPath) ||
+            MayHoldData(run.recordPath))
+            continue;
+        logOpen = OpenLog(run.logPath);
+        if (logOpen ||
             !platform::IsError(platform::LastError(), platform::ErrorKind::kSharingViolation))
             break;
     }
     if (number > kLastSessionNumber) {
         ConsolePrint("No free session number\n");
+        return -1;
+    }
+    // A session that cannot keep its log would record nothing that says what it saw.
+    if (!logOpen) {
+        ReportCannotCreate(run.logPath, platform::LastError());
         return -1;
     }
     run.number = number;
@@ -180,7 +250,7 @@ StepEnd OpenInput(RecorderRun& run) {
         }
         return std::nullopt;
     }
-    CreateRecordFile(run);
+    if (StepEnd end = CreateRecordFile(run)) return end;
     if (!run.port.Open()) {
         ConsolePrint("Unable to open COM port\n");
         run.port.Close();
@@ -189,19 +259,26 @@ StepEnd OpenInput(RecorderRun& run) {
     return std::nullopt;
 }
 
-void CreateRecordFile(RecorderRun& run) {
+StepEnd CreateRecordFile(RecorderRun& run) {
     SessionState& session = TheSession();
     session.live = 1;
     session.record = platform::OpenFile(run.recordPath, platform::kWrite, platform::Share::kRead,
                                         platform::Disposition::kCreateAlways);
+    if (session.record.IsValid()) return std::nullopt;
+    ReportCannotCreate(run.recordPath, platform::LastError());
+    return -1;
 }
 
 void StartGame(RecorderRun& run) {
     PgnSession& pgn = ThePgnSession();
-    std::lock_guard<std::mutex> hold(TheSession().sessionLock);
+    SessionState& session = TheSession();
+    std::lock_guard<std::mutex> hold(session.sessionLock);
     delete pgn.currentGame;
     pgn.currentGame = new CPartie;
     run.current = &pgn.currentGame->startingPosition;
+    // Kept from its first change on: a game without moves is worth no disk write while
+    // the board is silent.
+    if (session.live) KeepGameInProgressAt(run.gameInProgressPath);
 }
 
 void Capture(RecorderRun& run) {
@@ -213,8 +290,9 @@ int Shutdown(RecorderRun& run) {
     PgnSession& pgn = ThePgnSession();
     std::lock_guard<std::mutex> hold(TheSession().sessionLock);
     if (TheSession().live) {
-        // The line failed (the board's cable pulled): keep the game in progress.
-        SaveAndReleaseCurrentGame();
+        // The line failed (the board's cable pulled): save the game in progress. One that
+        // could not be saved stays on disk for the next recorder.
+        if (SaveAndReleaseCurrentGame() == 0) ForgetGameInProgress();
     }
     // A replay that reaches its end does not save the game in progress.
     delete pgn.currentGame;
@@ -233,4 +311,5 @@ void ResetSession() {
     session.firstTimePending = 1;
     session.live = 0;
     session.recordWriteReported = 0;
+    KeepGameInProgressAt(nullptr);
 }

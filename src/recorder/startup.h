@@ -16,6 +16,7 @@
 
 #include "board/serial_port.h"
 #include "chess/position.h"
+#include "session/state.h"
 
 constexpr int kPathRoom = 260;  // characters of a session path, the terminator excluded
 
@@ -26,6 +27,7 @@ struct RecorderRun {
     int number = -1;                   // the session number
     char logPath[kPathRoom + 1] = "";
     char recordPath[kPathRoom + 1] = "";
+    char gameInProgressPath[kGameInProgressPathSize] = "";  // live mode: NNN.current.pgn
     CSerialPort port;
     CPosition* current = nullptr;  // the decoder's cursor into the current game
 };
@@ -41,30 +43,34 @@ StepEnd ReadArguments(RecorderRun& run, int argc, char** argv);
 // in progress, closes the log and the record file and ends the process with 0.
 void InstallStopHandler();
 
-// Names the session's files stem + "NNN.pgn", "NNN.log" and "NNN.rec", NNN being the first
-// number from 000 to 099 whose PGN file does not exist and whose log no running recorder
-// holds, and creates the log (a log that cannot be created is done without). stem ends
-// where the number goes; null means the executable's path, or its file name in
-// CHESSREC_DIR, with the number in the place of its extension. Ends with -1 when the
-// names do not fit or no number is free.
+// First puts the game in progress of every live session that died into its PGN file (a
+// stem + "NNN.current.pgn" that no running recorder holds; one line on standard error for
+// each). Then names the session's files stem + "NNN.pgn", "NNN.log", "NNN.rec" and
+// "NNN.current.pgn", NNN being the first number from 000 to 099 whose PGN file and game in
+// progress do not exist, whose record file is missing or empty, and whose log no running
+// recorder holds, and creates the log. stem ends where the number goes; null means the
+// executable's path, or its file name in CHESSREC_DIR, with the number in the place of
+// its extension. Ends with -1 when the names do not fit, no number is free, or the log
+// cannot be created (said on standard error with the system's reason).
 StepEnd OpenSessionFiles(RecorderRun& run, const char* stem = nullptr);
 
 // Replay mode: opens the record file to replay (ends with -1 when it cannot). Live mode:
 // CreateRecordFile, then opens the serial port (ends with -1 when it cannot).
 StepEnd OpenInput(RecorderRun& run);
 
-// Live mode's record file, created on run.recordPath (a file that cannot be created is done
-// without).
-void CreateRecordFile(RecorderRun& run);
+// Live mode's record file, created on run.recordPath. Ends with -1 when it cannot be (said
+// on standard error with the system's reason).
+StepEnd CreateRecordFile(RecorderRun& run);
 
-// A new game becomes the session's current game; run.current is its starting position.
+// A new game becomes the session's current game; run.current is its starting position. A
+// live session keeps it on disk from its first change on (session/in_progress.h).
 void StartGame(RecorderRun& run);
 
 // Runs the capture loop on the run's port from run.current.
 void Capture(RecorderRun& run);
 
-// Closes the port; a live session saves its game in progress (its line failed), a replay
-// frees it. Answers the exit code, 0.
+// Closes the port; a live session saves its game in progress (its line failed) and removes
+// the file that kept it, a replay frees it. Answers the exit code, 0.
 int Shutdown(RecorderRun& run);
 
 // Ends an in-process run: closes the log and the record file and frees the current game;

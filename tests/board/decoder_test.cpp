@@ -122,6 +122,12 @@ TEST_F(DecoderTest, MovesPlayedRefusedAndPromoted) {
     EXPECT_EQ(Feed(MoveMessage(0x18, 0x34)), "Invalid Move : 90 18 34\n");  // file nibble 8
     EXPECT_EQ(Log(), "Move : 90 18 34 00 00  =>  I2 E4\nInvalid Move...\n");
     EXPECT_EQ(Feed(MoveMessage(0x14, 0x44)), "Invalid Move : 90 14 44\n");  // e2-e5
+    // A nibble above 7 names no square, also where rank * 8 + file would land on one: P1-H4
+    // is not h2-h4, G1-N2 not g1-f3, and a rank nibble above 7 is no square either.
+    EXPECT_EQ(Feed(MoveMessage(0x0F, 0x37)), "Invalid Move : 90 0F 37\n");
+    EXPECT_EQ(Feed(MoveMessage(0x06, 0x1D, kMoveMessage9A)), "Invalid Move : 9A 06 1D\n");
+    EXPECT_EQ(Feed(MoveMessage(0x94, 0x34)), "Invalid Move : 90 94 34\n");
+    EXPECT_NE(Log().find("Move : 90 0F 37 00 00  =>  P1 H4\nInvalid Move...\n"), std::string::npos);
     std::string out;
     // 1. a4 b5 2. axb5 a6 3. bxa6 Bb7 4. axb7 Nc6 5. bxa8=Q, and a 0x9A move.
     for (auto [from, to] : {std::pair{0x10, 0x30},

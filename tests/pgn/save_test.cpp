@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "pgn/fichier.h"
+#include "pgn/keep.h"
 #include "pgn/session.h"
 #include "support/pgn_helpers.h"
 
@@ -203,9 +204,9 @@ TEST(Save, CopyBlocks) {
 // there on: every game saved before stays in the file byte for byte, the failed game is
 // reported and stays out, and the next save works as usual.
 void SweepFaults(bool firstSave) {
-    const FileOp ops[] = {FileOp::kOpen, FileOp::kRead,     FileOp::kWrite,
-                          FileOp::kSeek, FileOp::kTruncate, FileOp::kClose,
-                          FileOp::kCopy, FileOp::kDelete,   FileOp::kStat};
+    const FileOp ops[] = {FileOp::kOpen,     FileOp::kRead,  FileOp::kWrite, FileOp::kSeek,
+                          FileOp::kTruncate, FileOp::kClose, FileOp::kCopy,  FileOp::kDelete,
+                          FileOp::kStat,     FileOp::kFlush, FileOp::kRename};
     for (FileOp op : ops) {
         for (bool sticky : {false, true}) {
             for (int nth = 1;; ++nth) {
@@ -236,13 +237,16 @@ void SweepFaults(bool firstSave) {
                     // The fault hit nothing the save needs (a backup left behind at most).
                     EXPECT_TRUE(outcome.handedOver);
                     EXPECT_EQ(after, firstSave ? text : before + "\r\n" + text);
+                    // A save answers success only once the game is on the disk.
+                    EXPECT_FALSE(fired && (op == FileOp::kFlush || op == FileOp::kRename));
                 } else {
                     EXPECT_TRUE(fired);
                     EXPECT_EQ(outcome.result, kSaveFailed);
                     EXPECT_FALSE(outcome.handedOver);
                     EXPECT_EQ(outcome.errors.rfind(CaptionOf(path), 0), 0u) << outcome.errors;
                     if (firstSave) {
-                        EXPECT_TRUE(after.empty());
+                        // Only a folder that cannot be flushed leaves the new file, whole.
+                        EXPECT_TRUE(after.empty() || (op == FileOp::kFlush && after == text));
                     } else if (Exists(path + ".bak")) {
                         // The rewrite could not be undone: the backup holds the file.
                         std::string backup = ReadBytes(path + ".bak");
@@ -262,6 +266,7 @@ void SweepFaults(bool firstSave) {
                 EXPECT_EQ(last.substr(0, before.size()), before);
                 EXPECT_EQ(last.substr(last.size() - nextText.size()), nextText);
                 EXPECT_FALSE(Exists(path + ".bak"));
+                EXPECT_FALSE(Exists(path + ".tmp") || Exists(path + ".bak.tmp"));
                 if (!fired || testing::Test::HasFatalFailure()) break;
             }
         }
@@ -300,6 +305,105 @@ TEST(Save, AWriteThatFailsMidwayLeavesTheEarlierGames) {
     std::string thirdText = PgnText(*third);
     EXPECT_EQ(Save(path, third).result, 0u);
     EXPECT_EQ(ReadBytes(path), firstText + "\r\n" + "\r\n" + thirdText);
+}
+
+// From the nth file call on, every call fails, as if the process had died there: the disk
+// keeps what the calls before it did, and nothing after.
+class Crash {
+public:
+    explicit Crash(int nth) : nth_(nth) { platform::SetFaultHook(&Crash::Hook, this); }
+    ~Crash() { platform::SetFaultHook(nullptr, nullptr); }
+    Crash(const Crash&) = delete;
+    Crash& operator=(const Crash&) = delete;
+    bool Happened() const { return seen_ >= nth_; }
+
+private:
+    static platform::ErrorCode Hook(FileOp, platform::FileHandle, const char*, void* context) {
+        auto* crash = static_cast<Crash*>(context);
+        return ++crash->seen_ >= crash->nth_ ? kDiskFull : 0;
+    }
+    int nth_;
+    int seen_ = 0;
+};
+
+// A live session keeps its game in progress on disk and saves it; the process dies at any
+// step of that save, and the recovery at the next start dies at the same step; a last
+// recovery runs whole. The PGN file then holds every earlier game and that game, once
+// each, and reads cleanly; nothing else is left. Once the save is past the crash, the
+// game is in the PGN file and in the game in progress alike, and is not saved twice.
+TEST(Recovery, ACrashAtAnyStepOfASaveOrOfItsRecoveryLosesNoGame) {
+    for (bool firstSave : {true, false}) {
+        for (int nth = 1;; ++nth) {
+            SCOPED_TRACE(testing::Message()
+                         << (firstSave ? "first save" : "append") << ", call " << nth);
+            ScratchDir dir;
+            const std::string pgn = dir / "s.000.pgn";
+            const std::string current = dir / "s.000.current.pgn";
+            std::vector<std::string> games;
+            if (!firstSave) {
+                CPartie* earlier = GameWith("e2e4 e7e5");
+                games.push_back(PgnText(*earlier));
+                ASSERT_EQ(Save(pgn, earlier).result, 0u);
+            }
+            CPartie* game = GameWith("d2d4 d7d5 c2c4");
+            games.push_back(PgnText(*game));
+            ASSERT_TRUE(WriteGameFile(*game, current.c_str()));
+            ASSERT_EQ(ReadBytes(current), games.back());
+
+            bool saveCut, recoveryCut;
+            {
+                Crash crash(nth);
+                Save(pgn, game);
+                saveCut = crash.Happened();
+            }
+            testing::internal::CaptureStderr();
+            {
+                Crash crash(nth);
+                RecoverGame(current.c_str(), pgn.c_str());
+                recoveryCut = crash.Happened();
+            }
+            Recovery last = RecoverGame(current.c_str(), pgn.c_str());
+            testing::internal::GetCapturedStderr();
+
+            EXPECT_NE(last, Recovery::kFailed);
+            // Each append cut after its "\r\n" leaves it: one more empty line, as a failed one.
+            std::string bytes = ReadBytes(pgn);
+            std::string start = firstSave ? "" : games[0] + "\r\n";
+            std::string expected = start + games.back();
+            while (!firstSave && expected.size() < bytes.size())
+                expected.insert(start.size(), "\r\n");
+            EXPECT_EQ(bytes, expected);
+            CFichier index(pgn.c_str());
+            ASSERT_EQ(index.Open(), 1);
+            EXPECT_EQ(index.gameCount, static_cast<std::int32_t>(games.size()));
+            for (const char* left : {".bak", ".tmp", ".bak.tmp"})
+                EXPECT_FALSE(Exists(pgn + left)) << left;
+            EXPECT_FALSE(Exists(current) || Exists(current + ".tmp"));
+            if (testing::Test::HasFailure() || (!saveCut && !recoveryCut)) break;
+        }
+    }
+}
+
+// A backup that a save which worked could not delete is not the mark of a cut save: the
+// game it was made for stays in the file, and the next game in progress joins it.
+TEST(Recovery, ABackupLeftByASaveThatWorkedIsNotPutBack) {
+    ScratchDir dir;
+    const std::string pgn = dir / "s.000.pgn";
+    const std::string current = dir / "s.000.current.pgn";
+    std::string texts;
+    for (const char* moves : {"e2e4", "d2d4"}) {
+        CPartie* game = GameWith(moves);
+        texts += (texts.empty() ? "" : "\r\n") + PgnText(*game);
+        FaultPlan plan(FileOp::kDelete, 1, kDiskFull);
+        ASSERT_EQ(Save(pgn, game).result, 0u);
+    }
+    ASSERT_TRUE(Exists(pgn + ".bak"));
+    CPartie inProgress;
+    PlayLine(&inProgress.startingPosition, "c2c4");
+    ASSERT_TRUE(WriteGameFile(inProgress, current.c_str()));
+    EXPECT_EQ(RecoverGame(current.c_str(), pgn.c_str()), Recovery::kRecovered);
+    EXPECT_EQ(ReadBytes(pgn), texts + "\r\n" + PgnText(inProgress));
+    EXPECT_FALSE(Exists(pgn + ".bak") || Exists(current));
 }
 
 TEST(Save, WithoutACurrentGameNothingIsSaved) {

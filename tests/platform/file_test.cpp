@@ -271,3 +271,25 @@ TEST_F(FileTest, FailedCopiesLeaveFilesAndHandlesAlone) {
     EXPECT_TRUE(NothingHolds(to));
     EXPECT_EQ(Get(from), "1. e4 *\r\n");
 }
+
+// A rename over replaces the old file; one without replacing refuses an existing name and
+// leaves both files as they were. The folder they lie in can be flushed.
+TEST_F(FileTest, RenamesReplaceOnlyWhenAsked) {
+    std::string temp = dir.File("chess.000.pgn.tmp");
+    std::string pgn = dir.File("chess.000.pgn");
+    Put(temp, "new");
+    Put(pgn, "old");
+    EXPECT_FALSE(RenameFileNoReplace(temp.c_str(), pgn.c_str()));
+    EXPECT_EQ(Get(temp), "new");
+    EXPECT_EQ(Get(pgn), "old");
+    EXPECT_TRUE(RenameFileOver(temp.c_str(), pgn.c_str()));
+    EXPECT_EQ(Get(pgn), "new");
+    EXPECT_FALSE(FileExists(temp.c_str()));
+    std::string other = dir.File("chess.001.pgn");
+    EXPECT_TRUE(RenameFileNoReplace(pgn.c_str(), other.c_str()));
+    EXPECT_EQ(Get(other), "new");
+    EXPECT_FALSE(FileExists(pgn.c_str()));
+    EXPECT_TRUE(FlushFolderOf(other.c_str()));
+    EXPECT_FALSE(RenameFileOver(temp.c_str(), pgn.c_str()));
+    EXPECT_TRUE(IsError(LastError(), ErrorKind::kNotFound));
+}

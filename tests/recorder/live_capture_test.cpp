@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,13 @@
 #include "session/state.h"
 #include "support/board_line.h"
 #include "support/files.h"
+
+namespace platform {
+// Names a file call in the tests' names.
+inline void PrintTo(FileOp op, std::ostream* out) {
+    *out << static_cast<int>(op);
+}
+}  // namespace platform
 
 namespace {
 
@@ -31,6 +39,7 @@ public:
     int Write(const void* bytes, std::uint32_t count, std::uint32_t* written) override {
         answers.emplace_back(static_cast<const char*>(bytes), count);
         recordSizeAtAnswer.push_back(ReadBytes(recordPath_).size());
+        if (!watchPath.empty()) watchedAtAnswer.push_back(ReadBytes(watchPath));
         *written = count;
         return 1;
     }
@@ -57,6 +66,8 @@ public:
 
     std::vector<std::string> answers;
     std::vector<std::size_t> recordSizeAtAnswer;
+    std::string watchPath;  // a file whose contents are kept at each answer
+    std::vector<std::string> watchedAtAnswer;
 
 private:
     std::vector<std::string> chunks_;
@@ -161,3 +172,61 @@ TEST_F(LiveCapture, AFailedRecordWriteIsReportedOnceAndCaptureGoesOn) {
     EXPECT_EQ(record.substr(8, kFirstTime.size()), kFirstTime);
     EXPECT_EQ(record.size(), 8 + kFirstTime.size() + 4);
 }
+
+// The game in progress is on disk after every move. A write of it that fails at any of its
+// steps (the temporary file's write, its flush, the rename) leaves the file as it was, whole,
+// and no temporary file; it is logged once, and the session goes on: the next move's write
+// works again.
+class LiveCaptureKeep : public LiveCapture, public testing::WithParamInterface<platform::FileOp> {};
+
+TEST_P(LiveCaptureKeep, AFailedWriteOfTheGameInProgressKeepsTheLastOne) {
+    const std::string tags =
+        "[Event \"?\"]\r\n[Site \"?\"]\r\n[Date \"????.??.??\"]\r\n[Round \"?\"]\r\n"
+        "[White \"White\"]\r\n[Black \"Black\"]\r\n[Result \"*\"]\r\n\r\n";
+    const std::string path = run.gameInProgressPath;
+    ASSERT_FALSE(Exists(path));  // nothing to keep before the first move
+    // The write of the game in progress after 1... e5 fails at the step.
+    struct Fault {
+        platform::FileOp op;
+        int opens = 0;
+        bool armed = false;
+    } fault{GetParam()};
+    platform::SetFaultHook(
+        [](platform::FileOp op, platform::FileHandle, const char* path, void* context) {
+            auto* fault = static_cast<Fault*>(context);
+            std::string name = path ? path : "";
+            if (op == platform::FileOp::kOpen && name.ends_with(".current.pgn.tmp"))
+                fault->armed = ++fault->opens == 2;
+            if (!fault->armed || op != fault->op) return platform::ErrorCode{0};
+            fault->armed = false;
+            return platform::ErrorOf(platform::ErrorKind::kDiskFull);
+        },
+        &fault);
+    ScriptedBoard board(
+        {kFirstTime, MoveMessage("e2e4"), MoveMessage("e7e5") + "\xFF", MoveMessage("g1f3")},
+        run.recordPath);
+    board.watchPath = path;
+    EXPECT_EQ(Capture(board), "1. e4\n1... e5\n2. Nf3\nUnable to read\n");
+    platform::SetFaultHook(nullptr, nullptr);
+
+    ASSERT_EQ(board.watchedAtAnswer.size(), 2u);
+    EXPECT_EQ(board.watchedAtAnswer[1], tags + "1. e4 *\r\n\r\n");
+    EXPECT_EQ(ReadBytes(path), tags + "1. e4 e5 2. Nf3 *\r\n\r\n");
+    EXPECT_FALSE(Exists(path + ".tmp"));
+    std::string log = ReadBytes(run.logPath);
+    char reason[256];
+    platform::ErrorText(platform::ErrorOf(platform::ErrorKind::kDiskFull), reason, sizeof reason);
+    const std::string report = std::string("WriteFile(game in progress) : ") + reason + " (0x";
+    std::size_t at = log.find(report);
+    EXPECT_NE(at, std::string::npos) << log;
+    EXPECT_EQ(log.find(report, at + 1), std::string::npos) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, LiveCaptureKeep,
+                         testing::Values(platform::FileOp::kWrite, platform::FileOp::kFlush,
+                                         platform::FileOp::kRename),
+                         [](const testing::TestParamInfo<platform::FileOp>& info) {
+                             return info.param == platform::FileOp::kWrite   ? "Write"
+                                    : info.param == platform::FileOp::kFlush ? "Flush"
+                                                                             : "Rename";
+                         });

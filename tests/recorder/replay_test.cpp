@@ -169,6 +169,16 @@ TEST_F(Replay, CommandLine) {
     EXPECT_EQ(run.out, "Unable to open record file " + missing + "\n");
     EXPECT_EQ(SessionFile("chessrec.000.log"),
               "CreateFile(\"" + missing + "\") : No such file or directory (0x00000002)\n");
+
+    // A folder where the session cannot keep its log: said at once, before anything runs.
+    std::string folder = outputs / "no-such-folder";
+    run = RunProgram(outputs, {ChessrecBinary(), SamplesDir() + "/opera_game.rec"},
+                     {"CHESSREC_DIR=" + folder});
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.out, "");
+    const std::string start = "chessrec: cannot create " + folder + "/chessrec.000.log: ";
+    EXPECT_EQ(run.err.rfind(start, 0), 0u) << run.err;
+    EXPECT_GT(run.err.size(), start.size() + 1) << "no reason given";
 }
 
 TEST_F(Replay, SessionNumbers) {
@@ -177,12 +187,17 @@ TEST_F(Replay, SessionNumbers) {
     Chessrec({sample});
     EXPECT_TRUE(Exists(session / "chessrec.001.pgn"));
 
-    // Only the PGN file takes a number: leftovers of a run that saved nothing are replaced.
+    // A record file with data takes its number too: the files of a live session that died
+    // are never truncated. Empty leftovers of a start that failed are replaced.
     ScratchDir other;
     WriteBytes(other / "chessrec.000.log", "old log\n");
     WriteBytes(other / "chessrec.000.rec", "old record");
+    WriteBytes(other / "chessrec.001.log", "old log\n");
+    WriteBytes(other / "chessrec.001.rec", "");
     RunProgram(outputs, {ChessrecBinary(), sample}, {"CHESSREC_DIR=" + other.Path()});
-    EXPECT_EQ(ReadBytes(other / "chessrec.000.log"), ReadBytes(SamplesDir() + "/opera_game.log"));
+    EXPECT_EQ(ReadBytes(other / "chessrec.000.log"), "old log\n");
+    EXPECT_EQ(ReadBytes(other / "chessrec.000.rec"), "old record");
+    EXPECT_EQ(ReadBytes(other / "chessrec.001.log"), ReadBytes(SamplesDir() + "/opera_game.log"));
 
     // Without CHESSREC_DIR the files lie beside the program; its extension gives way to
     // the number.

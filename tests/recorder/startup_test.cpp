@@ -21,9 +21,10 @@ TEST(Startup, WithoutEvenAProgramNameTheUsageNamesTheRecorder) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Usage : chessrec [Recorded file]\n");
 }
 
-// Session names are never cut: a stem whose names would not fit is refused before any
-// file is made, and the longest that fits gives whole names.
-TEST(Startup, SessionNamesThatDoNotFitAreRefused) {
+// A session is refused when it cannot make its files whole. Session names are never cut: a
+// stem whose names would not fit is refused before any file is made, and the longest that
+// fits gives whole names.
+TEST(Startup, SessionFilesThatCannotBeMadeAreRefused) {
     ScratchDir dir;
     const std::string folder = dir.Path() + "/";
     const std::size_t longest = kPathRoom - 8;  // and "NNN.pgn" with its terminator
@@ -40,7 +41,19 @@ TEST(Startup, SessionNamesThatDoNotFitAreRefused) {
     RecorderRun run;
     ASSERT_EQ(OpenSessionFiles(run, stem.c_str()), std::nullopt);
     EXPECT_EQ(std::string(run.logPath), stem + "000.log");
+    EXPECT_EQ(std::string(run.gameInProgressPath), stem + "000.current.pgn");
     EXPECT_TRUE(Exists(run.logPath));
+
+    // A live session that cannot create its record file does not start: it would record
+    // nothing.
+    std::filesystem::create_directory(run.recordPath);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(CreateRecordFile(run), -1);
+    std::string said = testing::internal::GetCapturedStderr();
+    const std::string start = "chessrec: cannot create " + std::string(run.recordPath) + ": ";
+    EXPECT_EQ(said.rfind(start, 0), 0u) << said;
+    EXPECT_GT(said.size(), start.size() + 1) << "no reason given";
+    EXPECT_EQ(said.find('\n'), said.size() - 1);
     ResetSession();
 }
 
