@@ -313,7 +313,8 @@ const char* SerialOpenHint(ErrorCode code) {
         case EBUSY:
             return "another program holds it";
         case ENOENT:
-            return "a board on a USB serial adapter is usually /dev/ttyUSB0";
+            return "is the board plugged in? ls /dev/ttyUSB* /dev/ttyACM* lists USB serial "
+                   "adapters";
         default:
             return nullptr;
     }

@@ -300,9 +300,21 @@ Found FindSessionNumber(RecorderRun& run, const char* stem) {
     return Found::kFailed;
 }
 
+// Says that the session log cannot be created, why, and what helps: a folder that does not
+// exist, or one the user may not write.
+void ReportLogRefused(const char* logPath, platform::ErrorCode code) {
+    const char* hint = "";
+    if (platform::IsError(code, platform::ErrorKind::kNotFound)) {
+        hint = " (does the folder exist?)";
+    } else if (platform::IsError(code, platform::ErrorKind::kAccessDenied)) {
+        hint = " (CHESSREC_DIR can name a folder of your own)";
+    }
+    Say("cannot create %s: %s%s", logPath, Reason(code).text, hint);
+}
+
 StepEnd FinishOpening(const RecorderRun& run, Found found) {
     if (found == Found::kOpen) return std::nullopt;
-    if (found == Found::kLogRefused) ReportCannotCreate(run.logPath, platform::LastError());
+    if (found == Found::kLogRefused) ReportLogRefused(run.logPath, platform::LastError());
     return -1;
 }
 
@@ -353,9 +365,10 @@ StepEnd OpenSessionFiles(RecorderRun& run, const char* stem) {
     if (!MakeStem(ownStem, nullptr)) return -1;
     Found found = FindSessionNumber(run, ownStem);
     if (found != Found::kLogRefused) return FinishOpening(run, found);
+    const platform::ErrorCode refused = platform::LastError();
     char here[kPathRoom];
     if (!platform::CurrentFolder(here, sizeof here)) {
-        ReportCannotCreate(run.logPath, platform::LastError());
+        ReportLogRefused(run.logPath, refused);
         return -1;
     }
     if (!MakeStem(ownStem, here)) return -1;

@@ -193,8 +193,8 @@ TEST_F(Replay, CommandLine) {
                      {"CHESSREC_DIR=" + folder});
     EXPECT_EQ(run.status, 255);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err,
-              "chessrec: cannot create " + folder + "/chessrec.000.log: " + notFound + "\n");
+    EXPECT_EQ(run.err, "chessrec: cannot create " + folder + "/chessrec.000.log: " + notFound +
+                           " (does the folder exist?)\n");
 
     // A variable set but empty is a mistake, not a wish for the default.
     const std::vector<std::vector<std::string>> empties = {
