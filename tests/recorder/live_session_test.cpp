@@ -280,8 +280,8 @@ TEST_F(LiveSession, HangUpEndsTheCaptureAndSavesTheGame) {
     EXPECT_EQ(recorder.File(0, "pgn"), kTags + "1. e4 e5 *\r\n\r\n");
     EXPECT_EQ(recorder.Err(), "chessrec: session 000 in " + dir.Path() +
                                   ": chessrec.000.pgn, .log and .rec; board on " + line.Device() +
-                                  "\nchessrec: 1 game saved in " + (dir / "chessrec.000.pgn") +
-                                  "\n");
+                                  "\nchessrec: 1 game saved in " + dir.Path() +
+                                  "/chessrec.000.pgn\n");
     bool whole = false;
     ReadRecords(recorder.File(0, "rec"), &whole);
     EXPECT_TRUE(whole);

@@ -70,7 +70,7 @@ TEST_F(Replay, TheSampleGivesItsGoldenConsoleLogAndPgn) {
     EXPECT_EQ(run.out, ReadBytes(SamplesDir() + "/opera_game.out"));
     EXPECT_EQ(run.err, "chessrec: session 000 in " + session.Path() +
                            ": chessrec.000.pgn and .log; replay of " + sample +
-                           "\nchessrec: 1 game saved in " + (session / "chessrec.000.pgn") + "\n");
+                           "\nchessrec: 1 game saved in " + session.Path() + "/chessrec.000.pgn\n");
     EXPECT_EQ(SessionFile("chessrec.000.log"), ReadBytes(SamplesDir() + "/opera_game.log"));
     EXPECT_EQ(SessionFile("chessrec.000.pgn"), ReadBytes(SamplesDir() + "/opera_game.pgn"));
     // A replay records nothing.
@@ -152,7 +152,8 @@ TEST_F(Replay, TheGameInProgressAtTheEndIsNotSaved) {
                                 Record(Move(0x13, 0x33)));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "1. e4\nNew game\n1. d4\n");
-    EXPECT_TRUE(run.err.ends_with("\nchessrec: 1 game saved in " + (session / "chessrec.000.pgn") +
+    EXPECT_TRUE(run.err.ends_with("\nchessrec: 1 game saved in " + session.Path() +
+                                  "/chessrec.000.pgn" +
                                   "; a replay does not save the game in progress at its end\n"))
         << run.err;
     std::string pgn = SessionFile("chessrec.000.pgn");
@@ -262,18 +263,18 @@ TEST_F(Replay, TheSessionFolder) {
     // A folder where no log can be made: permissions do not stop every user (root), but a
     // folder in the log's place stops anyone. The program runs from the current folder.
     ScratchDir locked;
-    std::filesystem::copy_file(ChessrecBinary(), locked / "chessrec");
-    std::filesystem::permissions(locked / "chessrec", std::filesystem::perms::owner_all);
-    std::filesystem::create_directory(locked / "chessrec.000.log");
+    std::filesystem::copy_file(ChessrecBinary(), locked / "chess.exe");
+    std::filesystem::permissions(locked / "chess.exe", std::filesystem::perms::owner_all);
+    std::filesystem::create_directory(locked / "chess.000.log");
     const std::filesystem::path before = std::filesystem::current_path();
     std::filesystem::current_path(session.Path());
-    run = RunProgram(outputs, {locked / "chessrec", sample});
+    run = RunProgram(outputs, {locked / "chess.exe", sample});
     std::filesystem::current_path(before);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, ReadBytes(SamplesDir() + "/opera_game.out"));
     EXPECT_EQ(run.err.rfind("chessrec: session 000 in " + session.Path() + ":", 0), 0u) << run.err;
-    EXPECT_EQ(SessionFile("chessrec.000.pgn"), ReadBytes(SamplesDir() + "/opera_game.pgn"));
-    EXPECT_FALSE(Exists(locked / "chessrec.000.pgn"));
+    EXPECT_EQ(SessionFile("chess.000.pgn"), ReadBytes(SamplesDir() + "/opera_game.pgn"));
+    EXPECT_FALSE(Exists(locked / "chess.000.pgn"));
 }
 
 }  // namespace
