@@ -71,9 +71,12 @@ for program in "${programs[@]}"; do
 done
 mkdir "$work/session"
 CHESSREC_DIR=$work/session "$prefix/bin/chessrec" "$prefix/share/doc/chessrec/opera_game.rec" \
-    >"$work/replay.out" || fail "the installed chessrec cannot replay the installed sample"
+    >"$work/replay.out" 2>"$work/replay.err" ||
+    { cat "$work/replay.err" >&2; fail "the installed chessrec cannot replay the installed sample"; }
 cmp -s "$work/replay.out" samples/opera_game.out ||
     fail "the replay of the installed sample differs from samples/opera_game.out"
+grep -q "^chessrec: session 000 in $work/session: " "$work/replay.err" ||
+    { cat "$work/replay.err" >&2; fail "the installed chessrec does not say where its files go"; }
 
 echo "== Debian package"
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package") \

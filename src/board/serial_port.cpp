@@ -20,21 +20,27 @@ void CSerialPort::Close() {
     platform::CloseEvent(writeEvent_);
 }
 
+int CSerialPort::OpenFailed(const char* call, const char* context, platform::ErrorCode code) {
+    failedCall_ = call;
+    failedError_ = code;
+    SystemErrorReport(context, code);
+    return 0;
+}
+
 int CSerialPort::Open() {
     Close();  // a second open starts from a closed object
+    failedCall_ = nullptr;
     const char* device = SerialDevice();
     port_ = platform::OpenSerialPort(device);
     if (!port_.IsValid()) {
         platform::ErrorCode code = platform::LastError();
         char context[256];
         BoundedPrint(context, sizeof context, nullptr, "CreateFile(\"%s\")", device);
-        SystemErrorReport(context, code);
-        return 0;
+        return OpenFailed("CreateFile", context, code);
     }
     platform::LineSettings line;
     if (!platform::GetCommState(port_, &line)) {
-        SystemErrorReport("GetCommState()", platform::LastError());
-        return 0;
+        return OpenFailed("GetCommState", "GetCommState()", platform::LastError());
     }
     line.baudRate = 2400;
     line.byteSize = 8;
@@ -44,8 +50,7 @@ int CSerialPort::Open() {
     line.eofChar = 0x1A;
     line.evtChar = 0x1A;
     if (!platform::SetCommState(port_, line)) {
-        SystemErrorReport("SetCommState", platform::LastError());
-        return 0;
+        return OpenFailed("SetCommState", "SetCommState", platform::LastError());
     }
     // A read completes as soon as one byte is there, with all the bytes there are; with
     // none it waits for the first.

@@ -19,6 +19,11 @@ public:
     // Opens and sets up the line: 2400 baud, 8 data bits, no parity, one stop bit. Answers
     // 1, or 0 after logging the failed call.
     int Open();
+    // Why the last Open answered 0, for start-up to tell the user: the failed call
+    // ("CreateFile", "GetCommState" or "SetCommState") and its error. Null after an Open
+    // that worked.
+    const char* FailedCall() const { return failedCall_; }
+    platform::ErrorCode FailedError() const { return failedError_; }
     // Closes the port and its events, each that is open.
     void Close();
 
@@ -33,4 +38,9 @@ private:
     platform::EventHandle writeEvent_;
     platform::Overlapped readOverlap_;
     std::uint32_t* readCount_ = nullptr;
+    const char* failedCall_ = nullptr;
+    platform::ErrorCode failedError_ = 0;
+
+    // Logs the failed call with context and code and keeps them; answers 0, Open's failure.
+    int OpenFailed(const char* call, const char* context, platform::ErrorCode code);
 };

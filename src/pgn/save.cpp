@@ -219,10 +219,12 @@ std::uint32_t SavePgnText(const char* pgnPath, const std::string& text) {
 
 std::uint32_t SaveAndReleaseCurrentGame() {
     PgnSession& session = ThePgnSession();
+    if (!session.currentGame) return kSaveFailed;  // nothing to save, nothing counted
     CFichier file;
     std::uint32_t result = SaveGame(file);
     if (result != 0) delete session.currentGame;
     session.currentGame = nullptr;
+    ++(result == 0 ? session.savedGames : session.failedSaves);
     return result;
 }
 

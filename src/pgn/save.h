@@ -43,7 +43,8 @@ std::uint32_t SavePgnText(const char* pgnPath, const std::string& text);
 
 // Saves the session's current game through a file object of its own and lets go of it:
 // a saved game is freed with that file object, one that could not be saved is freed
-// here. The session then has no current game. Answers SaveGame's result.
+// here. The session then has no current game, and counts the save (PgnSession). Answers
+// SaveGame's result.
 std::uint32_t SaveAndReleaseCurrentGame();
 
 // Writes game into its file name in its save mode. Answers 0 or kSaveFailed; on success

@@ -3,6 +3,8 @@
 // bound to the path when it is constructed, and SaveGame saves the current game.
 #pragma once
 
+#include <cstdint>
+
 #include "game/infos.h"
 
 class CPartie;
@@ -10,6 +12,9 @@ class CPartie;
 struct PgnSession {
     char pgnPath[kPathSize] = "";
     CPartie* currentGame = nullptr;
+    // The session's saves so far (SaveAndReleaseCurrentGame), for its last word.
+    std::int32_t savedGames = 0;
+    std::int32_t failedSaves = 0;
 };
 
 PgnSession& ThePgnSession();

@@ -161,6 +161,10 @@ void SetFaultHook(FaultHook hook, void* context);
 // The executable's full path, always terminated; false when it cannot be found.
 bool ExecutablePath(char* path, std::size_t size);
 
+// The process's current folder as a full path, always terminated; false when it cannot be
+// had or does not fit.
+bool CurrentFolder(char* path, std::size_t size);
+
 // Milliseconds from a fixed moment, monotonic, cut to 32 bits (wraps after 2^32 ms).
 std::uint32_t TickCount();
 
@@ -188,6 +192,11 @@ const char* DefaultSerialDevice();
 
 // Opens a serial device for reading and writing, exclusively, for overlapped I/O.
 FileHandle OpenSerialPort(const char* device);
+
+// What usually stops a serial device from opening with code on this system, and what a user
+// does about it, as a short phrase ("another program holds it"); null when there is nothing
+// to add to the system's text.
+const char* SerialOpenHint(ErrorCode code);
 
 // The line settings that the recorder sets; every other setting of the port is kept.
 struct LineSettings {

@@ -66,6 +66,15 @@ bool ExecutablePath(char* path, std::size_t size) {
     return true;
 }
 
+bool CurrentFolder(char* path, std::size_t size) {
+    if (!internal::CheckTextBuffer(path, size)) return false;
+    if (::getcwd(path, size) == nullptr) {
+        path[0] = '\0';
+        return FailErrno();
+    }
+    return true;
+}
+
 std::uint32_t TickCount() {
     timespec now;
     ::clock_gettime(CLOCK_MONOTONIC, &now);

@@ -50,6 +50,22 @@ bool ExecutablePath(char* path, std::size_t size) {
     return true;
 }
 
+bool CurrentFolder(char* path, std::size_t size) {
+    if (!internal::CheckTextBuffer(path, size)) return false;
+    DWORD room = size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size);
+    // The length without the terminator when it fits; the room it needs when not.
+    DWORD n = ::GetCurrentDirectoryA(room, path);
+    if (n == 0) {
+        path[0] = '\0';
+        return false;
+    }
+    if (n >= room) {
+        path[0] = '\0';
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    return true;
+}
+
 std::uint32_t TickCount() {
     return ::GetTickCount();
 }

@@ -302,6 +302,24 @@ FileHandle OpenSerialPort(const char* device) {
     return port;
 }
 
+// Serial devices belong to the group dialout (Debian, Ubuntu, Fedora); a terminal that
+// another process holds exclusively answers EBUSY (see OpenSerialPort).
+const char* SerialOpenHint(ErrorCode code) {
+    switch (code) {
+        case EACCES:
+        case EPERM:
+            return "serial devices belong to the group dialout: sudo usermod -aG dialout $USER, "
+                   "then log in again";
+        case EBUSY:
+            return "another program holds it";
+        case ENOENT:
+            return "is the board plugged in? ls /dev/ttyUSB* /dev/ttyACM* lists USB serial "
+                   "adapters";
+        default:
+            return nullptr;
+    }
+}
+
 bool GetCommState(FileHandle port, LineSettings* settings) {
     termios line;
     if (!CheckGiven(settings)) return false;

@@ -171,6 +171,22 @@ FileHandle OpenSerialPort(const char* device) {
     return port;
 }
 
+// A COM port that another program has open answers access denied: Windows never shares
+// one. Ports from COM10 on are opened only under their device name.
+const char* SerialOpenHint(ErrorCode code) {
+    switch (code) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            return "another program holds it";
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return "ports are named COM1 to COM9, and \\\\.\\COM10 from COM10 on; the Device "
+                   "Manager lists them";
+        default:
+            return nullptr;
+    }
+}
+
 bool GetCommState(FileHandle port, LineSettings* settings) {
     if (!CheckGiven(settings)) return false;
     DCB line{};

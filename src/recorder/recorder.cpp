@@ -5,9 +5,11 @@
 int RecorderMain(int argc, char** argv) {
     RecorderRun run;
     if (StepEnd end = ReadArguments(run, argc, argv)) return *end;
+    if (StepEnd end = CheckEnvironment(run)) return *end;
     InstallStopHandler();
     if (StepEnd end = OpenSessionFiles(run)) return *end;
     if (StepEnd end = OpenInput(run)) return *end;
+    AnnounceSession(run);
     StartGame(run);
     Capture(run);
     return Shutdown(run);

@@ -1,10 +1,13 @@
 #include "recorder/startup.h"
 
+#include <atomic>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 
+#include "board/serial_port.h"
 #include "game/partie.h"
 #include "pgn/keep.h"
 #include "pgn/save.h"
@@ -30,19 +33,69 @@ void PrintHelp(const char* name) {
         "and when the recorder is stopped (Ctrl-C). With a record file, replays that session\n"
         "without the board.\n"
         "\n"
-        "Files, beside the executable (or in CHESSREC_DIR), NNN being the first session\n"
-        "number from 000 to 099 that no earlier session's files take:\n"
+        "Files, in CHESSREC_DIR when it is set, else beside the executable when that folder\n"
+        "can be written, else in the current folder; NNN is the first session number from\n"
+        "000 to 099 that no earlier session's files take:\n"
         "  NAME.NNN.pgn          the session's games\n"
         "  NAME.NNN.log          every byte the board sent, and what the recorder made of it\n"
         "  NAME.NNN.rec          every chunk the serial line delivered (live mode only)\n"
         "  NAME.NNN.current.pgn  the game in progress (live mode only); a recorder that was\n"
         "                        killed leaves it, and the next one saves it into NAME.NNN.pgn\n"
         "\n"
-        "Environment:\n"
+        "Standard output carries the moves and the board's events. Standard error says, in\n"
+        "lines that begin with \"chessrec:\", where the session's files go, how many games\n"
+        "were saved at the end, and why a session cannot start; the manual page\n"
+        "chessrec(1) explains each message.\n"
+        "\n"
+        "Environment (when set, not empty):\n"
         "  CHESSREC_DIR   folder for the session files\n"
         "  CHESSREC_PORT  serial device of the board (default %s)\n",
         name, platform::DefaultSerialDevice());
     std::fflush(stdout);
+}
+
+// Writes "chessrec: " and the formatted text as one line on standard error (one write:
+// standard error is unbuffered, and one print goes out whole).
+void Say(const char* format, ...) CHESSREC_PRINTF(1, 2);
+void Say(const char* format, ...) {
+    char text[2048];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    std::fprintf(stderr, "chessrec: %s\n", text);
+    std::fflush(stderr);
+}
+
+// The system's text for code, or "error 0xCODE" when it has none.
+struct Reason {
+    explicit Reason(platform::ErrorCode code) {
+        if (!platform::ErrorText(code, text, sizeof text)) {
+            BoundedPrint(text, sizeof text, nullptr, "error 0x%08X", code);
+        }
+    }
+    char text[512];
+};
+
+// Set once the session has told where its files go; its last word (SayGamesSaved) is said
+// once, and only then.
+std::atomic<bool> sessionAnnounced{false};
+
+// How many games the session saved, and where: the session's last word.
+void SayGamesSaved(const char* gameLeft) {
+    if (!sessionAnnounced.exchange(false)) return;
+    const PgnSession& pgn = ThePgnSession();
+    char failed[64] = "";
+    if (pgn.failedSaves > 0) {
+        BoundedPrint(failed, sizeof failed, nullptr, "; %d could not be saved",
+                     static_cast<int>(pgn.failedSaves));
+    }
+    if (pgn.savedGames == 0) {
+        Say("no game saved%s%s", failed, gameLeft);
+    } else {
+        Say("%d game%s saved in %s%s%s", static_cast<int>(pgn.savedGames),
+            pgn.savedGames == 1 ? "" : "s", pgn.pgnPath, failed, gameLeft);
+    }
 }
 
 // The console control handler: saves the game in progress and ends the process. It holds
@@ -56,6 +109,8 @@ void OnControlEvent() {
     // A live record file is written only under the session lock, which this thread holds.
     // A replay's input is left to the process's end: the capture loop may be reading it.
     if (session.live) platform::CloseFile(session.record);
+    // Said once all is on the disk; it waits for nothing that the main thread holds.
+    SayGamesSaved("");
     platform::ExitProcess(0);
 }
 
@@ -68,13 +123,12 @@ const char* LastSeparator(const char* path) {
     return last;
 }
 
-// Where the session files go: the executable's path, or the same file name in
-// CHESSREC_DIR. Answers false when the path cannot be had or does not fit.
-bool SessionBasePath(char* path, std::size_t size) {
+// The session files' path before their number: the executable's own path (folder null), or
+// its file name in folder. Answers false when the path cannot be had or does not fit.
+bool SessionBasePath(char* path, std::size_t size, const char* folder) {
     char executable[4096];
     if (!platform::ExecutablePath(executable, sizeof executable)) return false;
-    const char* folder = std::getenv("CHESSREC_DIR");
-    if (!folder || !*folder) return BoundedCopy(path, size, executable) == kOk;
+    if (!folder) return BoundedCopy(path, size, executable) == kOk;
     const char* slash = LastSeparator(executable);
     const char* name = slash ? slash + 1 : executable;
     std::size_t length = std::strlen(folder);
@@ -98,14 +152,16 @@ std::size_t NumberOffset(char* path) {
 // Whether the names fit with the number at offset in path; says so when not.
 bool NumberFits(const char* path, std::size_t offset) {
     if (offset + kNumberRoom <= kPathRoom) return true;
-    std::fprintf(stderr, "chessrec: cannot name the session files: %s path too long\n", path);
+    Say("cannot name the session files: %s path too long", path);
     return false;
 }
 
-// The stem beside the executable (or in CHESSREC_DIR): its path up to the number.
-bool OwnStem(char (&stem)[kPathRoom + 2]) {
-    if (!SessionBasePath(stem, kPathRoom - 1)) {
-        std::fprintf(stderr, "chessrec: cannot name the session files: path too long or unknown\n");
+using Stem = char[kPathRoom + 2];
+
+// The stem of the session files (see SessionBasePath): their path up to the number.
+bool MakeStem(Stem& stem, const char* folder) {
+    if (!SessionBasePath(stem, kPathRoom - 1, folder)) {
+        Say("cannot name the session files: path too long or unknown");
         return false;
     }
     std::size_t offset = NumberOffset(stem);
@@ -114,13 +170,22 @@ bool OwnStem(char (&stem)[kPathRoom + 2]) {
     return true;
 }
 
+// The folder part of path (up to its last separator, without it) into folder; "." when
+// path names no folder.
+void FolderOf(const char* path, char* folder, std::size_t size) {
+    const char* slash = LastSeparator(path);
+    if (!slash) {
+        BoundedCopy(folder, size, ".");
+        return;
+    }
+    std::size_t length = static_cast<std::size_t>(slash - path);
+    if (length == 0) length = 1;  // the root folder keeps its separator
+    BoundedPrint(folder, size, nullptr, "%.*s", static_cast<int>(length), path);
+}
+
 // Says on standard error that the file at path cannot be created, and why.
 void ReportCannotCreate(const char* path, platform::ErrorCode code) {
-    char reason[512];
-    if (!platform::ErrorText(code, reason, sizeof reason)) {
-        BoundedPrint(reason, sizeof reason, nullptr, "error 0x%08X", code);
-    }
-    std::fprintf(stderr, "chessrec: cannot create %s: %s\n", path, reason);
+    Say("cannot create %s: %s", path, Reason(code).text);
 }
 
 // Whether the file at path may hold a session's data: it has some, or a running recorder
@@ -170,6 +235,89 @@ void RecoverDeadSessions(RecorderRun& run, std::size_t offset) {
     }
 }
 
+// Says why the serial port did not open: the device, the failed call, the system's reason
+// and, where one helps, what to do.
+void ReportPortFailure(const CSerialPort& port) {
+    const char* device = SerialDevice();
+    const platform::ErrorCode code = port.FailedError();
+    const char* call = port.FailedCall() ? port.FailedCall() : "CreateFile";
+    if (std::strcmp(call, "CreateFile") != 0) {
+        Say("cannot set up %s (%s): %s (is it the board's serial line?)", device, call,
+            Reason(code).text);
+        return;
+    }
+    const char* hint = platform::SerialOpenHint(code);
+    if (platform::IsError(code, platform::ErrorKind::kNotFound)) {
+        Say("cannot open %s: %s (name the board's device in CHESSREC_PORT%s%s)", device,
+            Reason(code).text, hint ? "; " : "", hint ? hint : "");
+    } else if (hint) {
+        Say("cannot open %s: %s (%s)", device, Reason(code).text, hint);
+    } else {
+        Say("cannot open %s: %s", device, Reason(code).text);
+    }
+}
+
+// How the search for a session number in one folder ended.
+enum class Found {
+    kOpen,        // run.number is the session's, its log is open
+    kFailed,      // said on standard error
+    kLogRefused,  // the log run.logPath cannot be created (LastError() says why); unsaid
+};
+
+// Puts the games in progress of dead sessions at stem into their PGN files, then finds the
+// session number at stem and opens its log.
+Found FindSessionNumber(RecorderRun& run, const char* stem) {
+    const std::size_t offset = std::strlen(stem);
+    if (!NumberFits(stem, offset)) return Found::kFailed;
+    PgnSession& pgn = ThePgnSession();
+    BoundedCopy(pgn.pgnPath, sizeof pgn.pgnPath, stem);
+    BoundedCopy(run.logPath, sizeof run.logPath, stem);
+    BoundedCopy(run.recordPath, sizeof run.recordPath, stem);
+    BoundedCopy(run.gameInProgressPath, sizeof run.gameInProgressPath, stem);
+    RecoverDeadSessions(run, offset);
+
+    // The session number: the first whose PGN file does not exist, whose record file and
+    // game in progress are not left from a session that died, and whose log no running
+    // recorder holds. Taking the log here, locked before it is truncated, keeps two
+    // recorders started together off one number.
+    for (int number = 0; number <= kLastSessionNumber; ++number) {
+        NameSessionFiles(run, offset, number);
+        if (platform::FileExists(pgn.pgnPath) || platform::FileExists(run.gameInProgressPath) ||
+            MayHoldData(run.recordPath))
+            continue;
+        if (OpenLog(run.logPath)) {
+            run.number = number;
+            return Found::kOpen;
+        }
+        // A session that cannot keep its log would record nothing that says what it saw.
+        if (!platform::IsError(platform::LastError(), platform::ErrorKind::kSharingViolation))
+            return Found::kLogRefused;
+    }
+    char folder[kPathRoom];
+    FolderOf(stem, folder, sizeof folder);
+    Say("no free session number in %s: sessions 000 to 099 all hold files; move them elsewhere",
+        folder);
+    return Found::kFailed;
+}
+
+// Says that the session log cannot be created, why, and what helps: a folder that does not
+// exist, or one the user may not write.
+void ReportLogRefused(const char* logPath, platform::ErrorCode code) {
+    const char* hint = "";
+    if (platform::IsError(code, platform::ErrorKind::kNotFound)) {
+        hint = " (does the folder exist?)";
+    } else if (platform::IsError(code, platform::ErrorKind::kAccessDenied)) {
+        hint = " (CHESSREC_DIR can name a folder of your own)";
+    }
+    Say("cannot create %s: %s%s", logPath, Reason(code).text, hint);
+}
+
+StepEnd FinishOpening(const RecorderRun& run, Found found) {
+    if (found == Found::kOpen) return std::nullopt;
+    if (found == Found::kLogRefused) ReportLogRefused(run.logPath, platform::LastError());
+    return -1;
+}
+
 }  // namespace
 
 StepEnd ReadArguments(RecorderRun& run, int argc, char** argv) {
@@ -190,48 +338,41 @@ void InstallStopHandler() {
     platform::InstallControlHandler(OnControlEvent);
 }
 
-StepEnd OpenSessionFiles(RecorderRun& run, const char* stem) {
-    char ownStem[kPathRoom + 2];
-    if (!stem) {
-        if (!OwnStem(ownStem)) return -1;
-        stem = ownStem;
-    }
-    const std::size_t offset = std::strlen(stem);
-    if (!NumberFits(stem, offset)) return -1;
-    PgnSession& pgn = ThePgnSession();
-    BoundedCopy(pgn.pgnPath, sizeof pgn.pgnPath, stem);
-    BoundedCopy(run.logPath, sizeof run.logPath, stem);
-    BoundedCopy(run.recordPath, sizeof run.recordPath, stem);
-    BoundedCopy(run.gameInProgressPath, sizeof run.gameInProgressPath, stem);
-    RecoverDeadSessions(run, offset);
-
-    // The session number: the first whose PGN file does not exist, whose record file and
-    // game in progress are not left from a session that died, and whose log no running
-    // recorder holds. Taking the log here, locked before it is truncated, keeps two
-    // recorders started together off one number.
-    int number = 0;
-    bool logOpen = false;
-    for (; number <= kLastSessionNumber; ++number) {
-        NameSessionFiles(run, offset, number);
-        if (platform::FileExists(pgn.pgnPath) || platform::FileExists(run.gameInProgressPath) ||
-            MayHoldData(run.recordPath))
-            continue;
-        logOpen = OpenLog(run.logPath);
-        if (logOpen ||
-            !platform::IsError(platform::LastError(), platform::ErrorKind::kSharingViolation))
-            break;
-    }
-    if (number > kLastSessionNumber) {
-        ConsolePrint("No free session number\n");
+StepEnd CheckEnvironment(const RecorderRun& run) {
+    // An empty value is a mistake (a script's unset variable), never a wish for the default.
+    const char* folder = std::getenv("CHESSREC_DIR");
+    if (folder && !*folder) {
+        Say("CHESSREC_DIR is set but empty: name the folder for the session files, or unset it");
         return -1;
     }
-    // A session that cannot keep its log would record nothing that says what it saw.
-    if (!logOpen) {
-        ReportCannotCreate(run.logPath, platform::LastError());
+    const char* port = std::getenv("CHESSREC_PORT");
+    if (!run.replayPath && port && !*port) {
+        Say("CHESSREC_PORT is set but empty: name the board's serial device, or unset it");
         return -1;
     }
-    run.number = number;
     return std::nullopt;
+}
+
+StepEnd OpenSessionFiles(RecorderRun& run, const char* stem) {
+    if (stem) return FinishOpening(run, FindSessionNumber(run, stem));
+    Stem ownStem;
+    if (const char* folder = std::getenv("CHESSREC_DIR")) {
+        if (!MakeStem(ownStem, folder)) return -1;
+        return FinishOpening(run, FindSessionNumber(run, ownStem));
+    }
+    // Beside the executable when its folder can be written, which the log shows; an
+    // installed recorder (in /usr/bin) works in the current folder instead.
+    if (!MakeStem(ownStem, nullptr)) return -1;
+    Found found = FindSessionNumber(run, ownStem);
+    if (found != Found::kLogRefused) return FinishOpening(run, found);
+    const platform::ErrorCode refused = platform::LastError();
+    char here[kPathRoom];
+    if (!platform::CurrentFolder(here, sizeof here)) {
+        ReportLogRefused(run.logPath, refused);
+        return -1;
+    }
+    if (!MakeStem(ownStem, here)) return -1;
+    return FinishOpening(run, FindSessionNumber(run, ownStem));
 }
 
 StepEnd OpenInput(RecorderRun& run) {
@@ -242,7 +383,7 @@ StepEnd OpenInput(RecorderRun& run) {
                                             platform::Disposition::kOpenExisting);
         if (!session.record.IsValid()) {
             platform::ErrorCode code = platform::LastError();
-            ConsolePrint("Unable to open record file %s\n", run.replayPath);
+            Say("cannot open record file %s: %s", run.replayPath, Reason(code).text);
             char context[kPathRoom + 16];
             BoundedPrint(context, sizeof context, nullptr, "CreateFile(\"%s\")", run.replayPath);
             SystemErrorReport(context, code);
@@ -253,6 +394,7 @@ StepEnd OpenInput(RecorderRun& run) {
     if (StepEnd end = CreateRecordFile(run)) return end;
     if (!run.port.Open()) {
         ConsolePrint("Unable to open COM port\n");
+        ReportPortFailure(run.port);
         run.port.Close();
         return -1;
     }
@@ -267,6 +409,22 @@ StepEnd CreateRecordFile(RecorderRun& run) {
     if (session.record.IsValid()) return std::nullopt;
     ReportCannotCreate(run.recordPath, platform::LastError());
     return -1;
+}
+
+void AnnounceSession(const RecorderRun& run) {
+    const char* pgnPath = ThePgnSession().pgnPath;
+    char folder[kPathRoom];
+    FolderOf(pgnPath, folder, sizeof folder);
+    const char* slash = LastSeparator(pgnPath);
+    const char* name = slash ? slash + 1 : pgnPath;
+    if (run.replayPath) {
+        Say("session %03d in %s: %s and .log; replay of %s", run.number, folder, name,
+            run.replayPath);
+    } else {
+        Say("session %03d in %s: %s, .log and .rec; board on %s", run.number, folder, name,
+            SerialDevice());
+    }
+    sessionAnnounced = true;
 }
 
 void StartGame(RecorderRun& run) {
@@ -295,9 +453,11 @@ int Shutdown(RecorderRun& run) {
         if (SaveAndReleaseCurrentGame() == 0) ForgetGameInProgress();
     }
     // A replay that reaches its end does not save the game in progress.
+    const bool gameLeft = pgn.currentGame && pgn.currentGame->startingPosition.continuation;
     delete pgn.currentGame;
     pgn.currentGame = nullptr;
     run.current = nullptr;
+    SayGamesSaved(gameLeft ? "; a replay does not save the game in progress at its end" : "");
     return 0;
 }
 
@@ -312,4 +472,7 @@ void ResetSession() {
     session.live = 0;
     session.recordWriteReported = 0;
     KeepGameInProgressAt(nullptr);
+    ThePgnSession().savedGames = 0;
+    ThePgnSession().failedSaves = 0;
+    sessionAnnounced = false;
 }

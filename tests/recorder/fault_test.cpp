@@ -150,18 +150,27 @@ TEST_F(Faults, AFullDiskKeepsTheEarlierGamesWhole) {
     auto recorder = StartReplay(folder, limit);
     EXPECT_EQ(recorder->Wait(), 0);
     std::string pgn = ReadBytes(folder / "chessrec.000.pgn");
-    // The failed saves were reported, one line each, naming the file and the reason.
+    // The failed saves were reported, one line each, naming the file and the reason, between
+    // the session's first line and its last, which counts them.
     std::string errors = recorder->Err();
+    errors.erase(0, errors.find('\n') + 1);
+    std::string last = errors.substr(errors.rfind('\n', errors.size() - 2) + 1);
+    errors.resize(errors.size() - last.size());
     std::string line = errors.substr(0, errors.find('\n') + 1);
-    EXPECT_TRUE(StartsWith(line, "Unable to save game in '" + folder / "chessrec.000.pgn" + "': "))
+    EXPECT_TRUE(
+        StartsWith(line, "Unable to save game in '" + folder.Path() + "/chessrec.000.pgn': "))
         << errors;
     EXPECT_GT(line.size(), line.find("': ") + 4) << "no reason given";
     EXPECT_EQ(errors.size() % line.size(), 0u);
+    const std::size_t failed = errors.size() / line.size();
     // The file holds whole games, at most followed by the blank lines of failed attempts.
     std::string games = pgn.substr(0, pgn.find_last_not_of("\r\n") + 1) + "\r\n\r\n";
     EXPECT_TRUE(games.ends_with(" *\r\n\r\n"));
     EXPECT_TRUE(StartsWith(complete, games));
     EXPECT_GT(Games(games).size(), 10u);
+    EXPECT_EQ(last, "chessrec: " + std::to_string(Games(games).size()) + " games saved in " +
+                        folder.Path() + "/chessrec.000.pgn; " + std::to_string(failed) +
+                        " could not be saved\n");
     EXPECT_LT(games.size(), limit + 1);
     for (char c : pgn.substr(games.size()))
         EXPECT_TRUE(c == '\r' || c == '\n');

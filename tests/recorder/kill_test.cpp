@@ -112,13 +112,18 @@ TEST_P(KilledRecorder, TheNextStartSavesTheGameInProgress) {
     EXPECT_TRUE(whole);
     EXPECT_EQ(recorded, sent);
     EXPECT_FALSE(Exists(dir / "chessrec.000.current.pgn"));
+    // Said before the next session starts.
+    const std::string started = "chessrec: session 001 in " + dir.Path();
     if (played == 0) {  // no move, no game in progress
-        EXPECT_EQ(next.err, "");
+        EXPECT_EQ(next.err.rfind(started, 0), 0u) << next.err;
         EXPECT_FALSE(Exists(pgnPath));
         return;
     }
-    EXPECT_EQ(next.err,
-              "chessrec: recovered the game in progress of session 000 into " + pgnPath + "\n");
+    EXPECT_EQ(next.err.rfind("chessrec: recovered the game in progress of session 000 into " +
+                                 pgnPath + "\n" + started,
+                             0),
+              0u)
+        << next.err;
 
     // Every game printed, the one in progress up to its last move, each once. Killed just
     // after a new game, the fresh game without moves may or may not have been kept yet.

@@ -254,7 +254,8 @@ TEST_F(LiveSession, RecordReplaysToTheSameSession) {
 }
 
 // A port that hangs up (the board's cable pulled) ends the capture with "Unable to read",
-// and the game in progress is saved all the same.
+// and the game in progress is saved all the same; standard error tells the session at its
+// start and the games saved at its end. A second recorder on the held line is refused.
 TEST_F(LiveSession, HangUpEndsTheCaptureAndSavesTheGame) {
     ScratchDir dir;
     BoardLine line;
@@ -262,30 +263,49 @@ TEST_F(LiveSession, HangUpEndsTheCaptureAndSavesTheGame) {
     LiveRecorder recorder(dir, line.Device());
     line.Send(kFirstTime);
     Play(line, recorder, MoveMessage("e2e4"), "1. e4\n");
+
+    ScratchDir other;
+    RunResult busy = RunProgram(other, {ChessrecBinary()},
+                                {"CHESSREC_DIR=" + other.Path(), "CHESSREC_PORT=" + line.Device()});
+    EXPECT_EQ(busy.status, 255);
+    EXPECT_EQ(busy.out, "Unable to open COM port\n");
+    EXPECT_EQ(busy.err, "chessrec: cannot open " + line.Device() + ": " +
+                            ErrorKindText(platform::ErrorKind::kSharingViolation) +
+                            " (another program holds it)\n");
+
     Play(line, recorder, MoveMessage("e7e5") + MoveMessage("g1f3").substr(0, 3), "1... e5\n");
     line.Close();
     EXPECT_EQ(recorder.Wait(), 0);
     EXPECT_EQ(recorder.Out(), "1. e4\n1... e5\nUnable to read\n");
     EXPECT_EQ(recorder.File(0, "pgn"), kTags + "1. e4 e5 *\r\n\r\n");
+    EXPECT_EQ(recorder.Err(), "chessrec: session 000 in " + dir.Path() +
+                                  ": chessrec.000.pgn, .log and .rec; board on " + line.Device() +
+                                  "\nchessrec: 1 game saved in " + dir.Path() +
+                                  "/chessrec.000.pgn\n");
     bool whole = false;
     ReadRecords(recorder.File(0, "rec"), &whole);
     EXPECT_TRUE(whole);
 }
 
-// Without a usable port: "Unable to open COM port", one system error report naming the
-// failed call, and -1.
+// Without a usable port: "Unable to open COM port" on the console, and on standard error
+// the device, what failed and the system's reason; the session log names the failed call.
 TEST(LivePort, WithoutAPortTheRecorderFails) {
     ScratchDir dir;
     struct Case {
         std::string device;
+        std::string said;  // the start of the line on standard error
         std::string report;
     };
     std::string missing = dir / "no-such-port";
     std::string plain = dir / "plain-file";
     WriteBytes(plain, "");
     const Case cases[] = {
-        {missing, "CreateFile(\"" + missing + "\") : No such file or directory (0x00000002)\n"},
-        {plain, "GetCommState() : Inappropriate ioctl for device (0x00000019)\n"},
+        {missing,
+         "chessrec: cannot open " + missing + ": " + ErrorKindText(platform::ErrorKind::kNotFound) +
+             " (name the board's device in CHESSREC_PORT",
+         "CreateFile(\"" + missing + "\") : No such file or directory (0x00000002)\n"},
+        {plain, "chessrec: cannot set up " + plain + " (GetCommState): ",
+         "GetCommState() : Inappropriate ioctl for device (0x00000019)\n"},
     };
     for (const Case& c : cases) {
         ScratchDir session;
@@ -293,9 +313,36 @@ TEST(LivePort, WithoutAPortTheRecorderFails) {
                                    {"CHESSREC_DIR=" + session.Path(), "CHESSREC_PORT=" + c.device});
         EXPECT_EQ(run.status, 255) << c.device;
         EXPECT_EQ(run.out, "Unable to open COM port\n");
+        EXPECT_EQ(run.err.rfind(c.said, 0), 0u) << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
         EXPECT_EQ(ReadBytes(session / "chessrec.000.log"), c.report);
         EXPECT_FALSE(Exists(session / "chessrec.000.pgn"));
     }
+}
+
+// A device the user may not open: the reason, and what to do about it.
+TEST(LivePort, ADeviceTheUserMayNotOpen) {
+    ScratchDir dir;
+    std::string plain = dir / "plain-file";
+    WriteBytes(plain, "");
+    std::filesystem::permissions(plain, std::filesystem::perms::none);
+    platform::FileHandle test =
+        platform::OpenFile(plain.c_str(), platform::kReadWrite, platform::Share::kNone,
+                           platform::Disposition::kOpenExisting);
+    if (test.IsValid()) {
+        platform::CloseFile(test);
+        GTEST_SKIP() << "permissions do not stop this user (root): no permission case";
+    }
+    RunResult run = RunProgram(dir, {ChessrecBinary()},
+                               {"CHESSREC_DIR=" + dir.Path(), "CHESSREC_PORT=" + plain});
+    EXPECT_EQ(run.status, 255);
+    const std::string said = "chessrec: cannot open " + plain + ": " +
+                             ErrorKindText(platform::ErrorKind::kAccessDenied) + " (";
+    EXPECT_EQ(run.err.rfind(said, 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(
+                  platform::SerialOpenHint(platform::ErrorOf(platform::ErrorKind::kAccessDenied))),
+              std::string::npos)
+        << run.err;
 }
 
 // Two live recorders in one folder each take a number of their own and keep their files.

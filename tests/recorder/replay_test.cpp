@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "board/protocol.h"
+#include "platform/platform.h"
 #include "recorder/record_format.h"
 #include "support/files.h"
 #include "support/process.h"
@@ -60,11 +61,16 @@ protected:
     ScratchDir outputs;
 };
 
+// Standard output carries the console lines alone; standard error says where the session's
+// files went and, at the end, what was saved.
 TEST_F(Replay, TheSampleGivesItsGoldenConsoleLogAndPgn) {
-    RunResult run = Chessrec({SamplesDir() + "/opera_game.rec"});
+    const std::string sample = SamplesDir() + "/opera_game.rec";
+    RunResult run = Chessrec({sample});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, ReadBytes(SamplesDir() + "/opera_game.out"));
-    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.err, "chessrec: session 000 in " + session.Path() +
+                           ": chessrec.000.pgn and .log; replay of " + sample +
+                           "\nchessrec: 1 game saved in " + session.Path() + "/chessrec.000.pgn\n");
     EXPECT_EQ(SessionFile("chessrec.000.log"), ReadBytes(SamplesDir() + "/opera_game.log"));
     EXPECT_EQ(SessionFile("chessrec.000.pgn"), ReadBytes(SamplesDir() + "/opera_game.pgn"));
     // A replay records nothing.
@@ -108,10 +114,11 @@ TEST_F(Replay, ChunkingDoesNotChangeWhatIsPrintedLoggedOrSaved) {
 }
 
 TEST_F(Replay, RecordFileBoundaries) {
-    // An empty file replays nothing, silently.
+    // An empty file replays nothing, and says so.
     RunResult run = ReplayBytes("");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(run.err.ends_with("\nchessrec: no game saved\n")) << run.err;
 
     run = ReplayBytes(std::string("\x10\0\0\0", 4));
     EXPECT_EQ(run.out, "Incomplete record : no length\n");
@@ -145,6 +152,10 @@ TEST_F(Replay, TheGameInProgressAtTheEndIsNotSaved) {
                                 Record(Move(0x13, 0x33)));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "1. e4\nNew game\n1. d4\n");
+    EXPECT_TRUE(run.err.ends_with("\nchessrec: 1 game saved in " + session.Path() +
+                                  "/chessrec.000.pgn" +
+                                  "; a replay does not save the game in progress at its end\n"))
+        << run.err;
     std::string pgn = SessionFile("chessrec.000.pgn");
     EXPECT_NE(pgn.find("1. e4 *"), std::string::npos);
     EXPECT_EQ(pgn.find("d4"), std::string::npos);
@@ -162,13 +173,20 @@ TEST_F(Replay, CommandLine) {
     EXPECT_NE(run.out.find("CHESSREC_PORT"), std::string::npos);
     EXPECT_TRUE(SessionFiles().empty());
 
-    // A record file that cannot be opened is a failure, said on the console and logged.
+    // A record file that cannot be opened (missing, or a folder) is named with the system's
+    // reason on standard error, and logged.
+    const std::string notFound = ErrorKindText(platform::ErrorKind::kNotFound);
     std::string missing = outputs / "missing.rec";
     run = Chessrec({missing});
     EXPECT_EQ(run.status, 255);
-    EXPECT_EQ(run.out, "Unable to open record file " + missing + "\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "chessrec: cannot open record file " + missing + ": " + notFound + "\n");
     EXPECT_EQ(SessionFile("chessrec.000.log"),
               "CreateFile(\"" + missing + "\") : No such file or directory (0x00000002)\n");
+    run = Chessrec({outputs.Path()});
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.err.rfind("chessrec: cannot open record file " + outputs.Path() + ": ", 0), 0u)
+        << run.err;
 
     // A folder where the session cannot keep its log: said at once, before anything runs.
     std::string folder = outputs / "no-such-folder";
@@ -176,9 +194,20 @@ TEST_F(Replay, CommandLine) {
                      {"CHESSREC_DIR=" + folder});
     EXPECT_EQ(run.status, 255);
     EXPECT_EQ(run.out, "");
-    const std::string start = "chessrec: cannot create " + folder + "/chessrec.000.log: ";
-    EXPECT_EQ(run.err.rfind(start, 0), 0u) << run.err;
-    EXPECT_GT(run.err.size(), start.size() + 1) << "no reason given";
+    EXPECT_EQ(run.err, "chessrec: cannot create " + folder + "/chessrec.000.log: " + notFound +
+                           " (does the folder exist?)\n");
+
+    // A variable set but empty is a mistake, not a wish for the default.
+    const std::vector<std::vector<std::string>> empties = {
+        {"CHESSREC_DIR="}, {"CHESSREC_DIR=" + session.Path(), "CHESSREC_PORT="}};
+    for (const std::vector<std::string>& env : empties) {
+        run = RunProgram(outputs, {ChessrecBinary()}, env);
+        EXPECT_EQ(run.status, 255);
+        const std::string variable = env.back().substr(0, env.back().size() - 1);
+        EXPECT_EQ(run.err.rfind("chessrec: " + variable + " is set but empty", 0), 0u) << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1);
+    }
+    EXPECT_EQ(SessionFiles(), (std::vector<std::string>{"chessrec.000.log"}));
 }
 
 TEST_F(Replay, SessionNumbers) {
@@ -199,15 +228,6 @@ TEST_F(Replay, SessionNumbers) {
     EXPECT_EQ(ReadBytes(other / "chessrec.000.rec"), "old record");
     EXPECT_EQ(ReadBytes(other / "chessrec.001.log"), ReadBytes(SamplesDir() + "/opera_game.log"));
 
-    // Without CHESSREC_DIR the files lie beside the program; its extension gives way to
-    // the number.
-    ScratchDir installed;
-    std::filesystem::copy_file(ChessrecBinary(), installed / "chess.exe");
-    std::filesystem::permissions(installed / "chess.exe", std::filesystem::perms::owner_all);
-    EXPECT_EQ(RunProgram(outputs, {installed / "chess.exe", sample}).status, 0);
-    EXPECT_TRUE(Exists(installed / "chess.000.log"));
-    EXPECT_TRUE(Exists(installed / "chess.000.pgn"));
-
     // With every number taken, nothing is created or truncated.
     for (int n = 0; n < 100; ++n) {
         char name[32];
@@ -217,9 +237,44 @@ TEST_F(Replay, SessionNumbers) {
     std::string log = SessionFile("chessrec.000.log");
     RunResult run = Chessrec({sample});
     EXPECT_EQ(run.status, 255);
-    EXPECT_EQ(run.out, "No free session number\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("chessrec: no free session number in " + session.Path() + ": ", 0), 0u)
+        << run.err;
     EXPECT_EQ(SessionFile("chessrec.000.log"), log);
     EXPECT_EQ(SessionFiles().size(), 102u);
+}
+
+// Without CHESSREC_DIR the files lie beside the program, named after it, when its folder can
+// be written (the log can be created there); else in the current folder, as for a recorder
+// installed in a system folder. The start-up line names the folder either way.
+TEST_F(Replay, TheSessionFolder) {
+    const std::string sample = SamplesDir() + "/opera_game.rec";
+    ScratchDir installed;
+    std::filesystem::copy_file(ChessrecBinary(), installed / "chess.exe");
+    std::filesystem::permissions(installed / "chess.exe", std::filesystem::perms::owner_all);
+    RunResult run = RunProgram(outputs, {installed / "chess.exe", sample});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err.rfind("chessrec: session 000 in " + installed.Path() + ": chess.000.pgn", 0),
+              0u)
+        << run.err;
+    EXPECT_TRUE(Exists(installed / "chess.000.log"));
+    EXPECT_TRUE(Exists(installed / "chess.000.pgn"));
+
+    // A folder where no log can be made: permissions do not stop every user (root), but a
+    // folder in the log's place stops anyone. The program runs from the current folder.
+    ScratchDir locked;
+    std::filesystem::copy_file(ChessrecBinary(), locked / "chess.exe");
+    std::filesystem::permissions(locked / "chess.exe", std::filesystem::perms::owner_all);
+    std::filesystem::create_directory(locked / "chess.000.log");
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(session.Path());
+    run = RunProgram(outputs, {locked / "chess.exe", sample});
+    std::filesystem::current_path(before);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, ReadBytes(SamplesDir() + "/opera_game.out"));
+    EXPECT_EQ(run.err.rfind("chessrec: session 000 in " + session.Path() + ":", 0), 0u) << run.err;
+    EXPECT_EQ(SessionFile("chess.000.pgn"), ReadBytes(SamplesDir() + "/opera_game.pgn"));
+    EXPECT_FALSE(Exists(locked / "chess.000.pgn"));
 }
 
 }  // namespace

@@ -42,6 +42,13 @@ inline std::string LastErrorText() {
     return text;
 }
 
+// The system's text for an error of kind, as the programs print it.
+inline std::string ErrorKindText(platform::ErrorKind kind) {
+    char text[256];
+    EXPECT_TRUE(platform::ErrorText(platform::ErrorOf(kind), text, sizeof text));
+    return text;
+}
+
 // A started program. Its output goes to files, so a test can watch it grow.
 class Child {
 public:

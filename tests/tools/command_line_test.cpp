@@ -10,17 +10,6 @@
 #include "support/files.h"
 #include "support/process.h"
 
-namespace {
-
-// The system's text for an error of kind, as the programs print it.
-std::string Reason(platform::ErrorKind kind) {
-    char text[256];
-    EXPECT_TRUE(platform::ErrorText(platform::ErrorOf(kind), text, sizeof text));
-    return text;
-}
-
-}  // namespace
-
 // -h and --help answer on standard output with exit code 0; boardsim's help names every
 // script token and every option of both modes.
 TEST(CommandLine, HelpGoesToStandardOutput) {
@@ -44,7 +33,7 @@ TEST(CommandLine, HelpGoesToStandardOutput) {
 // wrong arguments say what is wrong before the usage.
 TEST(CommandLine, FailuresNameTheirFileAndReason) {
     ScratchDir dir;
-    const std::string notFound = Reason(platform::ErrorKind::kNotFound);
+    const std::string notFound = ErrorKindText(platform::ErrorKind::kNotFound);
     const std::string missing = dir / "missing.pgn";
     RunResult run = RunProgram(dir, {PgnindexBinary(), missing});
     EXPECT_EQ(run.status, 1);
