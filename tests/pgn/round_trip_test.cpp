@@ -2,7 +2,7 @@
 // the pgnindex tool.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -10,6 +10,7 @@
 #include "pgn/save.h"
 #include "pgn/session.h"
 #include "support/pgn_helpers.h"
+#include "support/process.h"
 
 namespace {
 
@@ -114,16 +115,15 @@ TEST(RoundTrip, SavedGamesAreIndexedWithTheirOffsetsTagsAndPreviews) {
     EXPECT_EQ(headers[3]->preview, " 0-1");
 }
 
-// Runs the pgnindex tool; answers its exit code, with its output and errors.
-int RunIndex(const std::string& arguments, std::string* out, std::string* err) {
+// Runs the pgnindex tool on args; answers its exit code, with its output and errors.
+int RunIndex(const std::vector<std::string>& args, std::string* out, std::string* err) {
     ScratchDir dir;
-    std::string outPath = dir / "out", errPath = dir / "err";
-    std::string command =
-        std::string(PGNINDEX_BINARY) + " " + arguments + " >" + outPath + " 2>" + errPath;
-    int status = std::system(command.c_str());
-    *out = ReadBytes(outPath);
-    *err = ReadBytes(errPath);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::vector<std::string> argv{PgnindexBinary()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult run = RunProgram(dir, argv);
+    *out = run.out;
+    *err = run.err;
+    return run.status;
 }
 
 TEST(RoundTrip, PgnIndexPrintsOneLinePerGame) {
@@ -131,7 +131,7 @@ TEST(RoundTrip, PgnIndexPrintsOneLinePerGame) {
     std::string path = dir / "games.pgn";
     std::vector<SavedGame> saved = SaveFourGames(path);
     std::string out, err;
-    ASSERT_EQ(RunIndex("'" + path + "'", &out, &err), 0) << err;
+    ASSERT_EQ(RunIndex({path}, &out, &err), 0) << err;
     EXPECT_EQ(err, "");
     EXPECT_EQ(out, "0\tWhite\tBlack\t*\t????.??.??\t?\t?\t?\t\t1. e4 e5 2. Nf3 *\n" +
                        std::to_string(saved[1].startOffset) +
@@ -145,13 +145,13 @@ TEST(RoundTrip, PgnIndexPrintsOneLinePerGame) {
 
 TEST(RoundTrip, PgnIndexFailures) {
     std::string out, err;
-    EXPECT_EQ(RunIndex("", &out, &err), 2);
+    EXPECT_EQ(RunIndex({}, &out, &err), 2);
     EXPECT_EQ(out, "");
     EXPECT_NE(err.find("Usage"), std::string::npos);
-    EXPECT_EQ(RunIndex("a b", &out, &err), 2);
+    EXPECT_EQ(RunIndex({"a", "b"}, &out, &err), 2);
 
     ScratchDir dir;
-    EXPECT_EQ(RunIndex("'" + (dir / "missing.pgn") + "'", &out, &err), 1);
+    EXPECT_EQ(RunIndex({dir / "missing.pgn"}, &out, &err), 1);
     EXPECT_EQ(out, "");
     EXPECT_EQ(err.rfind("Message not available: ", 0), 0u) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "board/protocol.h"
+#include "platform/platform.h"
 #include "recorder/record_format.h"
 #include "support/files.h"
 #include "support/process.h"
@@ -168,7 +169,8 @@ TEST_F(Replay, CommandLine) {
     EXPECT_EQ(run.status, 255);
     EXPECT_EQ(run.out, "Unable to open record file " + missing + "\n");
     EXPECT_EQ(SessionFile("chessrec.000.log"),
-              "CreateFile(\"" + missing + "\") : No such file or directory (0x00000002)\n");
+              SystemErrorLine("CreateFile(\"" + missing + "\")",
+                              platform::ErrorOf(platform::ErrorKind::kNotFound)));
 }
 
 TEST_F(Replay, SessionNumbers) {
@@ -183,6 +185,18 @@ TEST_F(Replay, SessionNumbers) {
     WriteBytes(other / "chessrec.000.rec", "old record");
     RunProgram(outputs, {ChessrecBinary(), sample}, {"CHESSREC_DIR=" + other.Path()});
     EXPECT_EQ(ReadBytes(other / "chessrec.000.log"), ReadBytes(SamplesDir() + "/opera_game.log"));
+
+    // A log that another recorder holds open keeps its number, and its contents.
+    ScratchDir shared;
+    WriteBytes(shared / "chessrec.000.log", "running\n");
+    platform::FileHandle held =
+        platform::OpenFile((shared / "chessrec.000.log").c_str(), platform::kWrite,
+                           platform::Share::kRead, platform::Disposition::kOpenExisting);
+    ASSERT_TRUE(held.IsValid()) << LastErrorText();
+    RunProgram(outputs, {ChessrecBinary(), sample}, {"CHESSREC_DIR=" + shared.Path()});
+    platform::CloseFile(held);
+    EXPECT_EQ(ReadBytes(shared / "chessrec.000.log"), "running\n");
+    EXPECT_EQ(ReadBytes(shared / "chessrec.001.log"), ReadBytes(SamplesDir() + "/opera_game.log"));
 
     // Without CHESSREC_DIR the files lie beside the program; its extension gives way to
     // the number.

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -40,6 +41,17 @@ inline std::string LastErrorText() {
         return "error " + std::to_string(platform::LastError());
     }
     return text;
+}
+
+// The line a session log holds for a failed system call: "CALL : TEXT (0xCODE)", with the
+// system's own text for the code.
+inline std::string SystemErrorLine(const std::string& call, platform::ErrorCode code) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(code));
+    char text[512];
+    std::string described =
+        platform::ErrorText(code, text, sizeof text) ? text : "err " + std::string(hex);
+    return call + " : " + described + " (" + hex + ")\n";
 }
 
 // A started program. Its output goes to files, so a test can watch it grow.
