@@ -228,7 +228,7 @@ bool CanLimitFileSize() {
 }
 
 // The peak working set is read while the program runs, at every look of Wait, and once
-// more at its end: Windows keeps it for an ended process, wine answers 0 then.
+// more at its end (wine answers 0 for an ended process).
 struct Process::State {
     HANDLE process = nullptr;
     DWORD id = 0;
@@ -337,10 +337,12 @@ bool Process::Stop() {
     return error == 0 || Fail(error);
 }
 
-// The exit code of a killed program is the one POSIX gives for SIGKILL.
+// The exit code of a killed program is the one POSIX gives for SIGKILL. As on POSIX, a
+// program that has ended but has not been waited for is no failure.
 bool Process::Kill() {
     if (!state_->Running()) return Fail(ERROR_INVALID_HANDLE);
-    return ::TerminateProcess(state_->process, kKilled) != 0;
+    return ::TerminateProcess(state_->process, kKilled) != 0 ||
+           ::WaitForSingleObject(state_->process, 0) == WAIT_OBJECT_0;
 }
 
 std::uint32_t Process::Id() const {
@@ -351,8 +353,9 @@ std::uint64_t Process::PeakMemoryKb() const {
     return state_->peakKb;
 }
 
-// Windows keeps no count of a process's wake-ups, and a thread's state takes the native
-// system information calls: wakeUps stays 0, and asleep false.
+// Windows counts no wake-ups of a process, and tells a thread's state only through its
+// native system information call: wakeUps stays 0, and asleep false (the test that asks
+// needs a virtual line, which Windows lacks).
 bool Process::GetUse(ProcessUse* use) const {
     if (use == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     if (!state_->Running() || ::WaitForSingleObject(state_->process, 0) == WAIT_OBJECT_0)
