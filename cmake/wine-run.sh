@@ -26,11 +26,14 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export CHESSREC_NO_ERROR_BOX="${CHESSREC_NO_ERROR_BOX-1}"
 unset DISPLAY WAYLAND_DISPLAY
 mkdir -p "$WINEPREFIX"
+# The warm-up never fails the run: should "wineserver -k0" miss a server that runs, or one
+# start meanwhile, starting a second one fails; the program starts a server itself if none
+# is there. Only a server started here boots the prefix (which resets its serial ports).
 (
     flock 9
-    if ! wineserver -k0 2>/dev/null; then
-        wineserver -p120 </dev/null >/dev/null 2>&1 9>&-
-        "$loader" wineboot -u </dev/null >/dev/null 2>&1 9>&-
+    if ! wineserver -k0 2>/dev/null &&
+        wineserver -p120 </dev/null >/dev/null 2>&1 9>&-; then
+        "$loader" wineboot -u </dev/null >/dev/null 2>&1 9>&- || true
     fi
-) 9>"$WINEPREFIX.lock"
+) 9>"$WINEPREFIX.lock" || true
 exec "$loader" "$@"

@@ -40,6 +40,10 @@ bool WaitAgain(int fd, short events, bool* hungUp);
 
 // serial_posix.cpp
 
+// Signals event as a completed operation does (a wait on it returns at once); false, with
+// EINVAL, for an event that does not exist.
+bool SignalEvent(EventHandle event);
+
 // Forgets everything kept about fd before it is closed (its port settings, the events
 // armed on it) and gives up its exclusive access to the terminal.
 void ReleasePort(int fd);

@@ -26,6 +26,7 @@ using posix::FailErrno;
 using posix::Fd;
 using posix::RetryRead;
 using posix::RetryWrite;
+using posix::SignalEvent;
 using posix::WaitAgain;
 using posix::WaitReady;
 
@@ -77,14 +78,6 @@ void ArmEvent(EventHandle event, int fd, short events) {
         slot->signalled = false;
         slot->fd = fd;
         slot->events = events;
-    }
-}
-
-void SignalEvent(EventHandle event) {
-    std::lock_guard<std::mutex> lock(tables.mutex);
-    if (EventSlot* slot = FindEvent(event)) {
-        slot->signalled = true;
-        slot->fd = -1;
     }
 }
 
@@ -225,6 +218,15 @@ constexpr tcflag_t kFrameMask = CSIZE | PARENB | PARODD | CSTOPB;
 }  // namespace
 
 namespace posix {
+
+bool SignalEvent(EventHandle event) {
+    std::lock_guard<std::mutex> lock(tables.mutex);
+    EventSlot* slot = FindEvent(event);
+    if (slot == nullptr) return Fail(EINVAL);
+    slot->signalled = true;
+    slot->fd = -1;
+    return true;
+}
 
 // Forgets everything kept about fd before it is closed: its port settings, and the events
 // armed on it (a wait on them would poll a descriptor that may be reused).

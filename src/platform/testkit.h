@@ -3,7 +3,7 @@
 // and watched as a user runs them, and a few ways to provoke the system's limits.
 //
 // The chessrec_testkit library; the recorder and pgnindex never link it. One file per
-// system implements it: testkit_posix.cpp here, testkit_win32.cpp next. Like platform.h,
+// system implements it: testkit_posix.cpp and testkit_win32.cpp. Like platform.h,
 // this header includes no system header, and its handles are opaque.
 #pragma once
 
@@ -65,6 +65,13 @@ bool GetVirtualLineSettings(FileHandle line, VirtualLineSettings* settings);
 bool CookVirtualLine(FileHandle line);
 
 // ---------------------------------------------------------------------------------------
+// Events
+
+// Signals event as an overlapped operation that completes does: a WaitForEvent on it
+// returns at once. For tests that play a serial port's part themselves.
+bool SignalEvent(EventHandle event);
+
+// ---------------------------------------------------------------------------------------
 // Programs
 
 // How to run a program.
@@ -75,9 +82,13 @@ struct ProcessOptions {
     std::string outPath;  // standard output into this file, created or emptied; empty: null
     std::string errPath;  // standard error likewise
     // Non-zero: a write that would make any file larger than this many bytes fails, as on a
-    // full disk (the program is not ended for it).
+    // full disk (the program is not ended for it). Only where CanLimitFileSize().
     std::uint64_t fileSizeLimit = 0;
 };
+
+// Whether this system can limit the size of the files a program writes (fileSizeLimit);
+// where it cannot, Start fails for a non-zero limit.
+bool CanLimitFileSize();
 
 // What a running program costs the machine.
 struct ProcessUse {
@@ -109,8 +120,8 @@ public:
     int Wait(std::uint32_t timeoutMs);
 
     // What Ctrl-C at the console does: a stop request the program may handle (SIGINT; on
-    // Windows a Ctrl-Break event to the process group it was started in). False when it
-    // has ended, or was never started.
+    // Windows a Ctrl-C event on the console of its own that it was started with). False
+    // when it has ended, or was never started.
     bool Stop();
 
     // Ends the program at once, without giving it a chance to clean up.

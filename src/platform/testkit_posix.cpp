@@ -21,6 +21,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "platform/posix_internal.h"
 #include "platform/testkit.h"
 
 extern char** environ;
@@ -341,7 +342,20 @@ bool CookVirtualLine(FileHandle line) {
 }
 
 // ---------------------------------------------------------------------------------------
+// Events
+
+// The serial line's event table keeps it.
+bool SignalEvent(EventHandle event) {
+    return posix::SignalEvent(event);
+}
+
+// ---------------------------------------------------------------------------------------
 // Programs
+
+// RLIMIT_FSIZE, set in the child.
+bool CanLimitFileSize() {
+    return true;
+}
 
 // A pidfd makes the wait for a child's end a poll with a time-out; where the kernel has
 // none, the wait looks every millisecond.

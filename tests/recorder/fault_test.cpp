@@ -145,6 +145,8 @@ TEST_F(Faults, AStoppedRecorderSavesOnlyWholeGames) {
 }
 
 TEST_F(Faults, AFullDiskKeepsTheEarlierGamesWhole) {
+    if (!platform::testkit::CanLimitFileSize())
+        GTEST_SKIP() << "this system cannot limit the size of a program's files";
     ScratchDir folder;
     const std::uint64_t limit = complete.size() / 2;
     auto recorder = StartReplay(folder, limit);

@@ -2,19 +2,20 @@
 // the record file on disk, and the platform's file seam to make record writes fail.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "board/iio.h"
 #include "platform/platform.h"
+#include "platform/testkit.h"
 #include "recorder/capture.h"
 #include "recorder/record_format.h"
 #include "recorder/startup.h"
 #include "session/state.h"
 #include "support/board_line.h"
 #include "support/files.h"
+#include "support/process.h"
 
 namespace platform {
 // Names a file call in the tests' names.
@@ -53,7 +54,8 @@ public:
             CompleteRead();
             return kReadDone;
         }
-        return event_.value;  // pending: the loop waits, then completes it
+        platform::testkit::SignalEvent(event_);  // the chunk has come
+        return event_.value;                     // pending: the loop waits, then completes it
     }
     int CompleteRead() override {
         const std::string& chunk = chunks_[next_++];
@@ -79,7 +81,7 @@ private:
     std::uint32_t* count_ = nullptr;
 };
 
-// Fails the nth write to one file with ENOSPC: the disk is full for a moment, and has room
+// Fails the nth write to one file as on a full disk: the disk is full for a moment, and has room
 // again when the next chunk comes.
 struct FullDisk {
     platform::FileHandle file;
@@ -89,7 +91,7 @@ struct FullDisk {
                                     void* context) {
         auto* disk = static_cast<FullDisk*>(context);
         if (op != platform::FileOp::kWrite || file.value != disk->file.value) return 0;
-        return ++disk->seen == disk->nth ? ENOSPC : 0;
+        return ++disk->seen == disk->nth ? platform::ErrorOf(platform::ErrorKind::kDiskFull) : 0;
     }
 };
 
@@ -160,7 +162,8 @@ TEST_F(LiveCapture, AFailedRecordWriteIsReportedOnceAndCaptureGoesOn) {
     platform::SetFaultHook(nullptr, nullptr);
 
     std::string log = ReadBytes(run.logPath);
-    const std::string report = "WriteFile(record) : No space left on device (0x0000001C)\n";
+    const std::string report =
+        SystemErrorLine("WriteFile(record)", platform::ErrorOf(platform::ErrorKind::kDiskFull));
     std::size_t at = log.find(report);
     ASSERT_NE(at, std::string::npos) << log;
     EXPECT_EQ(log.find(report, at + 1), std::string::npos) << log;

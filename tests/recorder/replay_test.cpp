@@ -182,7 +182,8 @@ TEST_F(Replay, CommandLine) {
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "chessrec: cannot open record file " + missing + ": " + notFound + "\n");
     EXPECT_EQ(SessionFile("chessrec.000.log"),
-              "CreateFile(\"" + missing + "\") : No such file or directory (0x00000002)\n");
+              SystemErrorLine("CreateFile(\"" + missing + "\")",
+                              platform::ErrorOf(platform::ErrorKind::kNotFound)));
     run = Chessrec({outputs.Path()});
     EXPECT_EQ(run.status, 255);
     EXPECT_EQ(run.err.rfind("chessrec: cannot open record file " + outputs.Path() + ": ", 0), 0u)
@@ -227,6 +228,17 @@ TEST_F(Replay, SessionNumbers) {
     EXPECT_EQ(ReadBytes(other / "chessrec.000.log"), "old log\n");
     EXPECT_EQ(ReadBytes(other / "chessrec.000.rec"), "old record");
     EXPECT_EQ(ReadBytes(other / "chessrec.001.log"), ReadBytes(SamplesDir() + "/opera_game.log"));
+    // A log that another recorder holds open keeps its number, and its contents.
+    ScratchDir shared;
+    WriteBytes(shared / "chessrec.000.log", "running\n");
+    platform::FileHandle held =
+        platform::OpenFile((shared / "chessrec.000.log").c_str(), platform::kWrite,
+                           platform::Share::kRead, platform::Disposition::kOpenExisting);
+    ASSERT_TRUE(held.IsValid()) << LastErrorText();
+    RunProgram(outputs, {ChessrecBinary(), sample}, {"CHESSREC_DIR=" + shared.Path()});
+    platform::CloseFile(held);
+    EXPECT_EQ(ReadBytes(shared / "chessrec.000.log"), "running\n");
+    EXPECT_EQ(ReadBytes(shared / "chessrec.001.log"), ReadBytes(SamplesDir() + "/opera_game.log"));
 
     // With every number taken, nothing is created or truncated.
     for (int n = 0; n < 100; ++n) {

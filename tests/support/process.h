@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -47,6 +48,17 @@ inline std::string ErrorKindText(platform::ErrorKind kind) {
     char text[256];
     EXPECT_TRUE(platform::ErrorText(platform::ErrorOf(kind), text, sizeof text));
     return text;
+}
+
+// The line a session log holds for a failed system call: "CALL : TEXT (0xCODE)", with the
+// system's own text for the code.
+inline std::string SystemErrorLine(const std::string& call, platform::ErrorCode code) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(code));
+    char text[512];
+    std::string described =
+        platform::ErrorText(code, text, sizeof text) ? text : "err " + std::string(hex);
+    return call + " : " + described + " (" + hex + ")\n";
 }
 
 // A started program. Its output goes to files, so a test can watch it grow.
