@@ -260,4 +260,8 @@ bool IsPathSeparator(char c) {
     return c == '/';
 }
 
+char PathSeparator() {
+    return '/';
+}
+
 }  // namespace platform

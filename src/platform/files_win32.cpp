@@ -188,4 +188,10 @@ bool IsPathSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
+// The system's own; '/' is taken too (IsPathSeparator) but reads as foreign in a Windows
+// path such as C:\chess\chessrec.000.pgn.
+char PathSeparator() {
+    return '\\';
+}
+
 }  // namespace platform

@@ -131,6 +131,10 @@ bool FileExists(const char* path);
 // True when c separates the parts of a path on this system.
 bool IsPathSeparator(char c);
 
+// The separator that this system puts between a folder and a name ('/'; Windows '\\'), as
+// its own programs show paths.
+char PathSeparator();
+
 // Test seam: every file call above asks the hook first. A hook that answers non-zero
 // makes the call fail with that error code, before the system is asked. file is the
 // handle the call works on (invalid for calls by path); path is the path for calls by

@@ -124,7 +124,8 @@ const char* LastSeparator(const char* path) {
 }
 
 // The session files' path before their number: the executable's own path (folder null), or
-// its file name in folder. Answers false when the path cannot be had or does not fit.
+// its file name in folder, after the system's separator unless folder ends with one.
+// Answers false when the path cannot be had or does not fit.
 bool SessionBasePath(char* path, std::size_t size, const char* folder) {
     char executable[4096];
     if (!platform::ExecutablePath(executable, sizeof executable)) return false;
@@ -132,8 +133,9 @@ bool SessionBasePath(char* path, std::size_t size, const char* folder) {
     const char* slash = LastSeparator(executable);
     const char* name = slash ? slash + 1 : executable;
     std::size_t length = std::strlen(folder);
-    const char* separator = length > 0 && platform::IsPathSeparator(folder[length - 1]) ? "" : "/";
-    return BoundedPrint(path, size, nullptr, "%s%s%s", folder, separator, name) == kOk;
+    const char separator[2] = {platform::PathSeparator(), '\0'};
+    const bool ends = length > 0 && platform::IsPathSeparator(folder[length - 1]);
+    return BoundedPrint(path, size, nullptr, "%s%s%s", folder, ends ? "" : separator, name) == kOk;
 }
 
 // The offset at which the session number goes: after the last dot of the file name,
@@ -236,24 +238,27 @@ void RecoverDeadSessions(RecorderRun& run, std::size_t offset) {
 }
 
 // Says why the serial port did not open: the device, the failed call, the system's reason
-// and, where one helps, what to do.
+// and, where one helps, what to do. A device name that ends in ':' (Windows' "COM1:") is
+// quoted, else its colon would run into the one that follows it.
 void ReportPortFailure(const CSerialPort& port) {
     const char* device = SerialDevice();
+    const std::size_t length = std::strlen(device);
+    const char* quote = length > 0 && device[length - 1] == ':' ? "\"" : "";
     const platform::ErrorCode code = port.FailedError();
     const char* call = port.FailedCall() ? port.FailedCall() : "CreateFile";
     if (std::strcmp(call, "CreateFile") != 0) {
-        Say("cannot set up %s (%s): %s (is it the board's serial line?)", device, call,
-            Reason(code).text);
+        Say("cannot set up %s%s%s (%s): %s (is it the board's serial line?)", quote, device, quote,
+            call, Reason(code).text);
         return;
     }
     const char* hint = platform::SerialOpenHint(code);
     if (platform::IsError(code, platform::ErrorKind::kNotFound)) {
-        Say("cannot open %s: %s (name the board's device in CHESSREC_PORT%s%s)", device,
-            Reason(code).text, hint ? "; " : "", hint ? hint : "");
+        Say("cannot open %s%s%s: %s (name the board's device in CHESSREC_PORT%s%s)", quote, device,
+            quote, Reason(code).text, hint ? "; " : "", hint ? hint : "");
     } else if (hint) {
-        Say("cannot open %s: %s (%s)", device, Reason(code).text, hint);
+        Say("cannot open %s%s%s: %s (%s)", quote, device, quote, Reason(code).text, hint);
     } else {
-        Say("cannot open %s: %s", device, Reason(code).text);
+        Say("cannot open %s%s%s: %s", quote, device, quote, Reason(code).text);
     }
 }
 

@@ -57,7 +57,8 @@ TEST(ProcessTest, TickCountAndExecutablePath) {
     std::size_t name = text.size();
     while (name > 0 && !IsPathSeparator(text[name - 1]))
         --name;
-    EXPECT_GT(name, 0u) << text;
+    ASSERT_GT(name, 0u) << text;
+    EXPECT_EQ(text[name - 1], PathSeparator()) << "the system's own paths use its separator";
     EXPECT_EQ(text.compare(name, 13, "platform_test"), 0) << text;
 
     char small[4] = "abc";

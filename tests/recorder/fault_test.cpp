@@ -160,7 +160,7 @@ TEST_F(Faults, AFullDiskKeepsTheEarlierGamesWhole) {
     errors.resize(errors.size() - last.size());
     std::string line = errors.substr(0, errors.find('\n') + 1);
     EXPECT_TRUE(
-        StartsWith(line, "Unable to save game in '" + folder.Path() + "/chessrec.000.pgn': "))
+        StartsWith(line, "Unable to save game in '" + (folder / "chessrec.000.pgn") + "': "))
         << errors;
     EXPECT_GT(line.size(), line.find("': ") + 4) << "no reason given";
     EXPECT_EQ(errors.size() % line.size(), 0u);
@@ -171,7 +171,7 @@ TEST_F(Faults, AFullDiskKeepsTheEarlierGamesWhole) {
     EXPECT_TRUE(StartsWith(complete, games));
     EXPECT_GT(Games(games).size(), 10u);
     EXPECT_EQ(last, "chessrec: " + std::to_string(Games(games).size()) + " games saved in " +
-                        folder.Path() + "/chessrec.000.pgn; " + std::to_string(failed) +
+                        (folder / "chessrec.000.pgn") + "; " + std::to_string(failed) +
                         " could not be saved\n");
     EXPECT_LT(games.size(), limit + 1);
     for (char c : pgn.substr(games.size()))

@@ -39,8 +39,8 @@ TEST_P(StopSignal, SavesTheGameInProgress) {
     // The control handler's last word comes after the save.
     EXPECT_EQ(recorder.Err(), "chessrec: session 000 in " + dir.Path() +
                                   ": chessrec.000.pgn, .log and .rec; board on " + line.Device() +
-                                  "\nchessrec: 1 game saved in " + dir.Path() +
-                                  "/chessrec.000.pgn\n");
+                                  "\nchessrec: 1 game saved in " + (dir / "chessrec.000.pgn") +
+                                  "\n");
     EXPECT_TRUE(ReadBytes(dir / "chessrec.000.pgn").ends_with("\r\n\r\n1. e4 e5 2. Nf3 *\r\n\r\n"));
 
     int again = ::open(line.Device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

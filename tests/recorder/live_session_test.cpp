@@ -281,8 +281,8 @@ TEST_F(LiveSession, HangUpEndsTheCaptureAndSavesTheGame) {
     EXPECT_EQ(recorder.File(0, "pgn"), kTags + "1. e4 e5 *\r\n\r\n");
     EXPECT_EQ(recorder.Err(), "chessrec: session 000 in " + dir.Path() +
                                   ": chessrec.000.pgn, .log and .rec; board on " + line.Device() +
-                                  "\nchessrec: 1 game saved in " + dir.Path() +
-                                  "/chessrec.000.pgn\n");
+                                  "\nchessrec: 1 game saved in " + (dir / "chessrec.000.pgn") +
+                                  "\n");
     bool whole = false;
     ReadRecords(recorder.File(0, "rec"), &whole);
     EXPECT_TRUE(whole);
@@ -291,6 +291,8 @@ TEST_F(LiveSession, HangUpEndsTheCaptureAndSavesTheGame) {
 // Without a usable port: "Unable to open COM port" on the console, on standard error the
 // device, what failed and the system's reason, and in the session log one system error
 // report naming the failed call. A plain file is no serial line: the system's own error.
+// A device whose name ends in ':', as Windows' COM1:, is quoted in the line, but not in the
+// log.
 TEST(LivePort, WithoutAPortTheRecorderFails) {
     ScratchDir dir;
     struct Case {
@@ -307,6 +309,8 @@ TEST(LivePort, WithoutAPortTheRecorderFails) {
              " (",
          "CreateFile(\"" + missing + "\")"},
         {plain, "chessrec: cannot set up " + plain + " (GetCommState): ", "GetCommState()"},
+        {missing + ":",
+         "chessrec: cannot open \"" + missing + ":\": ", "CreateFile(\"" + missing + ":\")"},
     };
     for (const Case& c : cases) {
         ScratchDir session;

@@ -41,7 +41,7 @@ TEST_F(LongSession, AGameOfTenThousandMovesCountsPastMove255) {
     RunResult run = Replay(KingWalk(2499) + "e1e2 e8e7\nn\n");
     ASSERT_EQ(run.status, 0);
     EXPECT_TRUE(
-        run.err.ends_with("\nchessrec: 1 game saved in " + session.Path() + "/chessrec.000.pgn\n"))
+        run.err.ends_with("\nchessrec: 1 game saved in " + (session / "chessrec.000.pgn") + "\n"))
         << run.err;
     EXPECT_NE(run.out.find("\n255... Ke8\n256. Ke2\n256... Ke7\n257. Ke1\n"), std::string::npos);
     EXPECT_TRUE(run.out.ends_with("\n5000. Ke2\n5000... Ke7\nNew game\n"));

@@ -4,7 +4,8 @@
 # com1 points at it. Twice: once stopped by Ctrl-C (SIGINT to the recorder) while boardsim
 # holds the line open, once ended by boardsim hanging up. Each time the console, the
 # recorder's answers to the board and the PGN file are checked against the sample, and the
-# record file of the second session is replayed.
+# record file of the second session is replayed. A third session is killed (SIGKILL) with a
+# game in progress, and the next start in its folder puts that game into its PGN file.
 #
 #   wine_live_session.sh BOARDSIM CHESSREC_EXE SAMPLES WORK PREFIX EMULATOR...
 #
@@ -71,14 +72,15 @@ tags+='[White "White"]\r\n[Black "Black"]\r\n[Result "*"]\r\n\r\n'
     cat "$samples/opera_game.txt"
     echo "x:FF"
 } >"$work/script.txt"
+script="$work/script.txt"
 
-# One session in WORK/NAME; boardsim gets the options given. Leaves the recorder's and
+# One session in WORK/NAME; boardsim plays the script named in script with the options given. Leaves the recorder's and
 # boardsim's process ids in recorder and board, and boardsim's line in device.
 start_session() {  # NAME BOARDSIM-OPTIONS...
     local dir="$work/$1"
     shift
     mkdir -p "$dir"
-    "$boardsim" live "$work/script.txt" --gap 0 "$@" >"$dir/board.txt" 2>"$dir/board-err.txt" &
+    "$boardsim" live "$script" --gap 0 "$@" >"$dir/board.txt" 2>"$dir/board-err.txt" &
     board=$!
     pids+=("$board")
     wait_for "$dir/board.txt" "device " || fail "boardsim printed no device"
@@ -98,9 +100,9 @@ check_files() {  # NAME EXPECTED-CONSOLE
     local dir="$work/$1"
     cmp -s "$dir/out.txt" "$2" || fail "$1: console differs from $2"
     # Standard error holds the recorder's own account only: the session at its start and the
-    # games saved at its end.
+    # games saved at its end. The recorder joins folder and name with the system's separator.
     local session="chessrec: session 000 in $dir: chessrec.000.pgn, .log and .rec; board on COM1:"
-    printf '%s\nchessrec: 2 games saved in %s\n' "$session" "$dir/chessrec.000.pgn" |
+    printf '%s\nchessrec: 2 games saved in %s\n' "$session" "$dir\\chessrec.000.pgn" |
         cmp -s - "$dir/err.txt" || fail "$1: the recorder wrote errors"
     cmp -s "$dir/chessrec.000.pgn" "$work/expected.pgn" || fail "$1: PGN file differs"
     printf 'device %s\nreceived 99\nreceived 99\n' "$device" |
@@ -135,4 +137,47 @@ mkdir -p "$work/replay"
 CHESSREC_DIR="$work/replay" "${emulator[@]}" "$chessrec" "$work/hangup/chessrec.000.rec" \
     >"$work/replay/out.txt" 2>"$work/replay/err.txt" || fail "replay: exit code $?"
 cmp -s "$work/replay/out.txt" "$samples/opera_game.out" || fail "replay: console differs"
-echo "two live sessions on COM1 recorded, saved and replayed"
+
+# Killed with a game in progress: the Opera Game saved, two moves of the next game played.
+# The next start in the same folder (a replay of the killed session's record) finds the game
+# in progress on disk, appends it to session 000's PGN file, and takes number 001; the
+# record file of the dead session is left as it was.
+{
+    cat "$samples/opera_game.txt"
+    echo "e2e4 e7e5"
+    echo "x:FF"
+} >"$work/killed-script.txt"
+script="$work/killed-script.txt"
+start_session killed --hold
+dir="$work/killed"
+kill -KILL "$recorder"
+wait_end "$recorder" code || fail "killed: the recorder did not end"
+wait_end "$board" code || fail "killed: boardsim did not end when the line was let go"
+{
+    cat "$samples/opera_game.out"
+    printf '1. e4\n1... e5\n'
+} >"$work/killed.out"
+cmp -s "$dir/out.txt" "$work/killed.out" || fail "killed: console differs"
+[ -f "$dir/chessrec.000.current.pgn" ] || fail "killed: no game in progress on disk"
+cp "$dir/chessrec.000.rec" "$work/killed.rec"
+CHESSREC_DIR="$dir" "${emulator[@]}" "$chessrec" "$dir/chessrec.000.rec" \
+    >"$dir/restart-out.txt" 2>"$dir/restart-err.txt" || fail "restart: exit code $?"
+{
+    echo "chessrec: recovered the game in progress of session 000 into $dir\\chessrec.000.pgn"
+    echo "chessrec: session 001 in $dir: chessrec.001.pgn and .log; replay of $dir/chessrec.000.rec"
+    echo "chessrec: 1 game saved in $dir\\chessrec.001.pgn;" \
+        "a replay does not save the game in progress at its end"
+} | cmp -s - "$dir/restart-err.txt" || fail "restart: other lines on standard error"
+cmp -s "$dir/restart-out.txt" "$work/killed.out" || fail "restart: the replay's console differs"
+{
+    cat "$samples/opera_game.pgn"
+    printf "\r\n${tags}1. e4 e5 *\r\n\r\n"
+} | cmp -s - "$dir/chessrec.000.pgn" || fail "restart: the recovered PGN file differs"
+[ ! -e "$dir/chessrec.000.current.pgn" ] || fail "restart: the game in progress is left"
+cmp -s "$dir/chessrec.000.rec" "$work/killed.rec" || fail "restart: the record file changed"
+cmp -s "$dir/chessrec.001.pgn" "$samples/opera_game.pgn" || fail "restart: session 001 differs"
+"${emulator[@]}" "$(dirname "$chessrec")/pgnindex.exe" "$dir/chessrec.000.pgn" \
+    >"$dir/index-out.txt" 2>"$dir/index-err.txt" || fail "pgnindex: exit code $?"
+[ ! -s "$dir/index-err.txt" ] || fail "pgnindex: errors reading the recovered file"
+[ "$(wc -l <"$dir/index-out.txt")" = 2 ] || fail "pgnindex: not two games"
+echo "two live sessions on COM1 recorded, saved and replayed; a killed one recovered"

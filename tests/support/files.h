@@ -9,6 +9,14 @@
 #include <random>
 #include <string>
 
+#include "platform/platform.h"
+
+// The path of name in folder as the programs form it: the folder, the system's separator
+// and the name.
+inline std::string InFolder(const std::string& folder, const std::string& name) {
+    return folder + platform::PathSeparator() + name;
+}
+
 // A fresh folder for one test, removed with everything in it at the end.
 class ScratchDir {
 public:
@@ -27,7 +35,7 @@ public:
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
 
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+    std::string operator/(const std::string& name) const { return InFolder(Path(), name); }
     std::string File(const std::string& name) const { return *this / name; }
     std::string Path() const { return path_.string(); }
     bool Ok() const { return std::filesystem::is_directory(path_); }

@@ -50,6 +50,19 @@ inline std::string ErrorKindText(platform::ErrorKind kind) {
     return text;
 }
 
+// The system's text for why no file can be created at path, as the programs print it (a
+// missing folder is "file not found" on POSIX, "path not found" on Windows).
+inline std::string CreateFailureText(const std::string& path) {
+    platform::FileHandle file =
+        platform::OpenFile(path.c_str(), platform::kWrite, platform::Share::kNone,
+                           platform::Disposition::kCreateAlways);
+    if (!file.IsValid()) return LastErrorText();
+    platform::CloseFile(file);
+    platform::RemoveFile(path.c_str());
+    ADD_FAILURE() << path << " can be created";
+    return "";
+}
+
 // The line a session log holds for a failed system call: "CALL : TEXT (0xCODE)", with the
 // system's own text for the code.
 inline std::string SystemErrorLine(const std::string& call, platform::ErrorCode code) {

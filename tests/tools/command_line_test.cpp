@@ -53,7 +53,8 @@ TEST(CommandLine, FailuresNameTheirFileAndReason) {
     const std::string unreachable = dir / "no-such-folder/out.rec";
     run = RunProgram(dir, {BoardsimBinary(), "record", dir / "game.txt", unreachable});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "boardsim: cannot create " + unreachable + ": " + notFound + "\n");
+    EXPECT_EQ(run.err, "boardsim: cannot create " + unreachable + ": " +
+                           CreateFailureText(unreachable) + "\n");
 
     run = RunProgram(
         dir, {BoardsimBinary(), "record", dir / "game.txt", dir / "out.rec", "--chunk", "0"});
