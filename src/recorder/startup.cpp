@@ -104,7 +104,7 @@ void OnControlEvent() {
     SessionState& session = TheSession();
     session.sessionLock.lock();
     // A game that could not be saved stays on disk for the next recorder.
-    if (SaveAndReleaseCurrentGame() == 0) ForgetGameInProgress();
+    SaveGameInProgress(true);
     CloseLog();
     // A live record file is written only under the session lock, which this thread holds.
     // A replay's input is left to the process's end: the capture loop may be reading it.
@@ -455,7 +455,7 @@ int Shutdown(RecorderRun& run) {
     if (TheSession().live) {
         // The line failed (the board's cable pulled): save the game in progress. One that
         // could not be saved stays on disk for the next recorder.
-        if (SaveAndReleaseCurrentGame() == 0) ForgetGameInProgress();
+        SaveGameInProgress(true);
     }
     // A replay that reaches its end does not save the game in progress.
     const bool gameLeft = pgn.currentGame && pgn.currentGame->startingPosition.continuation;
