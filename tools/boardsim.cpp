@@ -206,26 +206,22 @@ bool ParseNumber(const char* text, int* value) {
     return true;
 }
 
-bool Put(platform::FileHandle file, const void* data, std::uint32_t size) {
-    std::uint32_t written = 0;
-    return platform::WriteFile(file, data, size, &written);
-}
-
 bool WriteRecordFile(const char* path, const std::vector<Chunk>& chunks) {
+    std::string records;
+    for (const Chunk& chunk : chunks) {
+        records += RecordBytes(
+            std::string_view(reinterpret_cast<const char*>(chunk.bytes.data()), chunk.bytes.size()),
+            chunk.elapsed);
+    }
     platform::FileHandle file = platform::OpenFile(path, platform::kWrite, platform::Share::kNone,
                                                    platform::Disposition::kCreateAlways);
     if (!file.IsValid()) {
         std::fprintf(stderr, "boardsim: cannot create %s: %s\n", path, LastErrorText().c_str());
         return false;
     }
-    bool ok = true;
-    for (const Chunk& chunk : chunks) {
-        std::uint8_t header[kRecordHeaderSize];
-        auto count = static_cast<std::uint32_t>(chunk.bytes.size());
-        PutRecordHeader(header, chunk.elapsed, count);
-        ok = Put(file, header, sizeof header) && Put(file, chunk.bytes.data(), count);
-        if (!ok) break;
-    }
+    std::uint32_t written = 0;
+    bool ok = platform::WriteFile(file, records.data(), static_cast<std::uint32_t>(records.size()),
+                                  &written);
     platform::ErrorCode error = platform::LastError();
     if (!platform::CloseFile(file) && ok) {
         ok = false;

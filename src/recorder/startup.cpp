@@ -185,11 +185,6 @@ void FolderOf(const char* path, char* folder, std::size_t size) {
     BoundedPrint(folder, size, nullptr, "%.*s", static_cast<int>(length), path);
 }
 
-// Says on standard error that the file at path cannot be created, and why.
-void ReportCannotCreate(const char* path, platform::ErrorCode code) {
-    Say("cannot create %s: %s", path, Reason(code).text);
-}
-
 // Whether the file at path may hold a session's data: it has some, or a running recorder
 // holds it. A file that cannot be opened otherwise cannot be truncated either.
 bool MayHoldData(const char* path) {
@@ -229,9 +224,7 @@ void RecoverDeadSessions(RecorderRun& run, std::size_t offset) {
         const char* pgnPath = ThePgnSession().pgnPath;
         Recovery done = RecoverGame(run.gameInProgressPath, pgnPath);
         if (done == Recovery::kRecovered || done == Recovery::kAlreadySaved) {
-            std::fprintf(stderr,
-                         "chessrec: recovered the game in progress of session %03d into %s\n",
-                         number, pgnPath);
+            Say("recovered the game in progress of session %03d into %s", number, pgnPath);
         }
         platform::CloseFile(lock);
     }
@@ -251,15 +244,15 @@ void ReportPortFailure(const CSerialPort& port) {
             call, Reason(code).text);
         return;
     }
-    const char* hint = platform::SerialOpenHint(code);
+    const char* systemHint = platform::SerialOpenHint(code);
+    char hint[512] = "";
     if (platform::IsError(code, platform::ErrorKind::kNotFound)) {
-        Say("cannot open %s%s%s: %s (name the board's device in CHESSREC_PORT%s%s)", quote, device,
-            quote, Reason(code).text, hint ? "; " : "", hint ? hint : "");
-    } else if (hint) {
-        Say("cannot open %s%s%s: %s (%s)", quote, device, quote, Reason(code).text, hint);
-    } else {
-        Say("cannot open %s%s%s: %s", quote, device, quote, Reason(code).text);
+        BoundedPrint(hint, sizeof hint, nullptr, " (name the board's device in CHESSREC_PORT%s%s)",
+                     systemHint ? "; " : "", systemHint ? systemHint : "");
+    } else if (systemHint) {
+        BoundedPrint(hint, sizeof hint, nullptr, " (%s)", systemHint);
     }
+    Say("cannot open %s%s%s: %s%s", quote, device, quote, Reason(code).text, hint);
 }
 
 // How the search for a session number in one folder ended.
@@ -305,21 +298,21 @@ Found FindSessionNumber(RecorderRun& run, const char* stem) {
     return Found::kFailed;
 }
 
-// Says that the session log cannot be created, why, and what helps: a folder that does not
+// Says that a session file cannot be created, why, and what helps: a folder that does not
 // exist, or one the user may not write.
-void ReportLogRefused(const char* logPath, platform::ErrorCode code) {
+void ReportCannotCreate(const char* path, platform::ErrorCode code) {
     const char* hint = "";
     if (platform::IsError(code, platform::ErrorKind::kNotFound)) {
         hint = " (does the folder exist?)";
     } else if (platform::IsError(code, platform::ErrorKind::kAccessDenied)) {
         hint = " (CHESSREC_DIR can name a folder of your own)";
     }
-    Say("cannot create %s: %s%s", logPath, Reason(code).text, hint);
+    Say("cannot create %s: %s%s", path, Reason(code).text, hint);
 }
 
 StepEnd FinishOpening(const RecorderRun& run, Found found) {
     if (found == Found::kOpen) return std::nullopt;
-    if (found == Found::kLogRefused) ReportLogRefused(run.logPath, platform::LastError());
+    if (found == Found::kLogRefused) ReportCannotCreate(run.logPath, platform::LastError());
     return -1;
 }
 
@@ -373,7 +366,7 @@ StepEnd OpenSessionFiles(RecorderRun& run, const char* stem) {
     const platform::ErrorCode refused = platform::LastError();
     char here[kPathRoom];
     if (!platform::CurrentFolder(here, sizeof here)) {
-        ReportLogRefused(run.logPath, refused);
+        ReportCannotCreate(run.logPath, refused);
         return -1;
     }
     if (!MakeStem(ownStem, here)) return -1;
