@@ -90,17 +90,9 @@ bool ParseToken(const std::string& token, Event* event, std::string* error) {
     return true;
 }
 
-// The system's text for code.
-std::string ErrorText(platform::ErrorCode code) {
-    char text[256];
-    if (!platform::ErrorText(code, text, sizeof text))
-        std::snprintf(text, sizeof text, "error %u", code);
-    return text;
-}
-
 // The system's text for the last failed call of the platform layer.
 std::string LastErrorText() {
-    return ErrorText(platform::LastError());
+    return platform::ReasonText(platform::LastError());
 }
 
 // The whole text of the file at path, or false with the reason told on standard error.
@@ -116,7 +108,7 @@ bool ReadWholeFile(const char* path, std::string* text) {
     platform::CloseFile(file);
     if (!ok)
         std::fprintf(stderr, "boardsim: cannot read script %s: %s\n", path,
-                     ErrorText(error).c_str());
+                     platform::ReasonText(error).c_str());
     return ok;
 }
 
@@ -228,7 +220,8 @@ bool WriteRecordFile(const char* path, const std::vector<Chunk>& chunks) {
         error = platform::LastError();
     }
     if (!ok)
-        std::fprintf(stderr, "boardsim: cannot write %s: %s\n", path, ErrorText(error).c_str());
+        std::fprintf(stderr, "boardsim: cannot write %s: %s\n", path,
+                     platform::ReasonText(error).c_str());
     return ok;
 }
 

@@ -3,6 +3,7 @@
 // which is made of the other file calls.
 #include "platform/platform.h"
 
+#include <cstdio>
 #include <mutex>
 #include <span>
 
@@ -132,6 +133,14 @@ void SetFaultHook(FaultHook hook, void* context) {
     std::lock_guard<std::mutex> lock(hookState.mutex);
     hookState.hook = hook;
     hookState.context = context;
+}
+
+std::string ReasonText(ErrorCode code) {
+    char text[512];
+    if (!ErrorText(code, text, sizeof text)) {
+        std::snprintf(text, sizeof text, "error 0x%08X", static_cast<unsigned>(code));
+    }
+    return text;
 }
 
 }  // namespace platform

@@ -67,16 +67,6 @@ void Say(const char* format, ...) {
     std::fflush(stderr);
 }
 
-// The system's text for code, or "error 0xCODE" when it has none.
-struct Reason {
-    explicit Reason(platform::ErrorCode code) {
-        if (!platform::ErrorText(code, text, sizeof text)) {
-            BoundedPrint(text, sizeof text, nullptr, "error 0x%08X", code);
-        }
-    }
-    char text[512];
-};
-
 // Set once the session has told where its files go; its last word (SayGamesSaved) is said
 // once, and only then.
 std::atomic<bool> sessionAnnounced{false};
@@ -241,7 +231,7 @@ void ReportPortFailure(const CSerialPort& port) {
     const char* call = port.FailedCall() ? port.FailedCall() : "CreateFile";
     if (std::strcmp(call, "CreateFile") != 0) {
         Say("cannot set up %s%s%s (%s): %s (is it the board's serial line?)", quote, device, quote,
-            call, Reason(code).text);
+            call, platform::ReasonText(code).c_str());
         return;
     }
     const char* systemHint = platform::SerialOpenHint(code);
@@ -252,7 +242,7 @@ void ReportPortFailure(const CSerialPort& port) {
     } else if (systemHint) {
         BoundedPrint(hint, sizeof hint, nullptr, " (%s)", systemHint);
     }
-    Say("cannot open %s%s%s: %s%s", quote, device, quote, Reason(code).text, hint);
+    Say("cannot open %s%s%s: %s%s", quote, device, quote, platform::ReasonText(code).c_str(), hint);
 }
 
 // How the search for a session number in one folder ended.
@@ -307,7 +297,7 @@ void ReportCannotCreate(const char* path, platform::ErrorCode code) {
     } else if (platform::IsError(code, platform::ErrorKind::kAccessDenied)) {
         hint = " (CHESSREC_DIR can name a folder of your own)";
     }
-    Say("cannot create %s: %s%s", path, Reason(code).text, hint);
+    Say("cannot create %s: %s%s", path, platform::ReasonText(code).c_str(), hint);
 }
 
 StepEnd FinishOpening(const RecorderRun& run, Found found) {
@@ -381,7 +371,8 @@ StepEnd OpenInput(RecorderRun& run) {
                                             platform::Disposition::kOpenExisting);
         if (!session.record.IsValid()) {
             platform::ErrorCode code = platform::LastError();
-            Say("cannot open record file %s: %s", run.replayPath, Reason(code).text);
+            Say("cannot open record file %s: %s", run.replayPath,
+                platform::ReasonText(code).c_str());
             char context[kPathRoom + 16];
             BoundedPrint(context, sizeof context, nullptr, "CreateFile(\"%s\")", run.replayPath);
             SystemErrorReport(context, code);

@@ -36,11 +36,7 @@ constexpr std::uint32_t kProgramDeadlineMs = 20000;
 
 // The system's text for the last failed call of the platform layer.
 inline std::string LastErrorText() {
-    char text[256];
-    if (!platform::ErrorText(platform::LastError(), text, sizeof text)) {
-        return "error " + std::to_string(platform::LastError());
-    }
-    return text;
+    return platform::ReasonText(platform::LastError());
 }
 
 // The system's text for an error of kind, as the programs print it.
