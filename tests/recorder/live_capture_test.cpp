@@ -102,7 +102,6 @@ class LiveCapture : public ::testing::Test {
 protected:
     // A live session's files without its port: the board is the test's.
     void SetUp() override {
-        ASSERT_TRUE(dir.Ok());
         ResetSession();
         ASSERT_EQ(OpenSessionFiles(run, (dir / "s.").c_str()), std::nullopt);
         CreateRecordFile(run);
@@ -218,9 +217,8 @@ TEST_P(LiveCaptureKeep, AFailedWriteOfTheGameInProgressKeepsTheLastOne) {
     EXPECT_EQ(ReadBytes(path), tags + "1. e4 e5 2. Nf3 *\r\n\r\n");
     EXPECT_FALSE(Exists(path + ".tmp"));
     std::string log = ReadBytes(run.logPath);
-    char reason[256];
-    platform::ErrorText(platform::ErrorOf(platform::ErrorKind::kDiskFull), reason, sizeof reason);
-    const std::string report = std::string("WriteFile(game in progress) : ") + reason + " (0x";
+    const std::string report = SystemErrorLine("WriteFile(game in progress)",
+                                               platform::ErrorOf(platform::ErrorKind::kDiskFull));
     std::size_t at = log.find(report);
     EXPECT_NE(at, std::string::npos) << log;
     EXPECT_EQ(log.find(report, at + 1), std::string::npos) << log;

@@ -70,6 +70,18 @@ inline std::string SystemErrorLine(const std::string& call, platform::ErrorCode 
     return call + " : " + described + " (" + hex + ")\n";
 }
 
+// Looks every millisecond whether condition holds, for at most timeoutMs; answers whether it
+// came to hold.
+template <typename Condition>
+bool WaitFor(Condition condition, std::uint32_t timeoutMs = kProgramDeadlineMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 // A started program. Its output goes to files, so a test can watch it grow.
 class Child {
 public:
@@ -110,13 +122,13 @@ public:
     // Waits until the standard output holds text (or the program has ended, or the time is
     // up); answers whether it does.
     bool WaitForOutput(const std::string& text, std::uint32_t timeoutMs = kProgramDeadlineMs) {
-        return WaitUntil([&] { return Out().find(text) != std::string::npos; }, timeoutMs);
+        return WaitWhileRunning([&] { return Out().find(text) != std::string::npos; }, timeoutMs);
     }
 
     // Waits until the standard output has reached size bytes (or the program has ended, or
     // the time is up); answers whether it has.
     bool WaitForOutputSize(std::uintmax_t size, std::uint32_t timeoutMs = kProgramDeadlineMs) {
-        return WaitUntil(
+        return WaitWhileRunning(
             [&] {
                 std::error_code error;
                 std::uintmax_t now = std::filesystem::file_size(outPath_, error);
@@ -134,17 +146,11 @@ public:
     std::string Err() const { return ReadBytes(errPath_); }
 
 private:
-    // Looks every millisecond whether condition holds; the end of the program ends the wait
-    // (with the condition's last answer).
+    // Waits for condition; the end of the program ends the wait (with the condition's last
+    // answer).
     template <typename Condition>
-    bool WaitUntil(Condition condition, std::uint32_t timeoutMs) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            if (condition()) return true;
-            if (Ended()) return condition();
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+    bool WaitWhileRunning(Condition condition, std::uint32_t timeoutMs) {
+        return WaitFor([&] { return condition() || Ended(); }, timeoutMs) && condition();
     }
 
     std::string outPath_;
