@@ -20,6 +20,8 @@
 //   - the decoder answers the board only in live mode, with single bytes 0x99;
 //   - the log keeps its line discipline, and the PGN file holds one game, with the tags of
 //     a new game, for each new game in the log (CheckSessionLog, CheckSessionPgn);
+//   - in live mode the game in progress on disk, once written, is the current game's PGN;
+//     a replay keeps none;
 //   - the cut of the stream changes nothing: the log, the PGN file and the answers to
 //     the board are the same as when the stream comes in chunks as large as the room
 //     allows.
@@ -34,6 +36,7 @@
 #include "board/protocol.h"
 #include "game/partie.h"
 #include "pgn/session.h"
+#include "pgn/writer.h"
 #include "recorder/record_format.h"
 #include "recorder/startup.h"
 #include "session/log.h"
@@ -80,8 +83,8 @@ bool InGame(const CPosition* position, const CPartie* game) {
 Outcome Feed(std::uint8_t flags, const std::vector<std::uint32_t>& sizes,
              const std::uint8_t* stream, std::size_t size, const char* name) {
     const std::string stem = ScratchFile((std::string(name) + ".").c_str());
-    RemoveFile(stem + "000.pgn");
-    RemoveFile(stem + "000.pgn.bak");
+    for (const char* kind : {"pgn", "pgn.bak", "rec", "current.pgn"})
+        RemoveFile(stem + "000." + kind);
     const bool live = flags & 1;
     const bool withLog = !(flags & 4);
     ResetSession();
@@ -90,7 +93,10 @@ Outcome Feed(std::uint8_t flags, const std::vector<std::uint32_t>& sizes,
     FUZZ_CHECK(run.number == 0);
     if (!withLog) CloseLog();
     TheSession().firstTimePending = (flags & 2) ? 1 : 0;
+    // Live: the game in progress is kept on disk after every change.
+    if (live) CreateRecordFile(run);
     StartGame(run);
+    const std::string inProgressPath = run.gameInProgressPath;
     const std::string logPath = run.logPath;
     const std::string pgnPath = ThePgnSession().pgnPath;
 
@@ -112,6 +118,12 @@ Outcome Feed(std::uint8_t flags, const std::vector<std::uint32_t>& sizes,
     }
     // What is carried at the end never becomes a message: the stream stops inside it.
 
+    // The game in progress on disk is the current game, once it has changed at all.
+    std::string current;
+    WriteGameText(*ThePgnSession().currentGame, &current);
+    std::string kept = ReadWholeFile(inProgressPath);
+    FUZZ_CHECK(kept.empty() || kept == current);
+    FUZZ_CHECK(live || kept.empty());
     ResetSession();
     FUZZ_CHECK(live || board.answers == 0);
     Outcome outcome;

@@ -90,17 +90,9 @@ bool ParseToken(const std::string& token, Event* event, std::string* error) {
     return true;
 }
 
-// The system's text for code.
-std::string ErrorText(platform::ErrorCode code) {
-    char text[256];
-    if (!platform::ErrorText(code, text, sizeof text))
-        std::snprintf(text, sizeof text, "error %u", code);
-    return text;
-}
-
 // The system's text for the last failed call of the platform layer.
 std::string LastErrorText() {
-    return ErrorText(platform::LastError());
+    return platform::ReasonText(platform::LastError());
 }
 
 // The whole text of the file at path, or false with the reason told on standard error.
@@ -116,7 +108,7 @@ bool ReadWholeFile(const char* path, std::string* text) {
     platform::CloseFile(file);
     if (!ok)
         std::fprintf(stderr, "boardsim: cannot read script %s: %s\n", path,
-                     ErrorText(error).c_str());
+                     platform::ReasonText(error).c_str());
     return ok;
 }
 
@@ -206,33 +198,30 @@ bool ParseNumber(const char* text, int* value) {
     return true;
 }
 
-bool Put(platform::FileHandle file, const void* data, std::uint32_t size) {
-    std::uint32_t written = 0;
-    return platform::WriteFile(file, data, size, &written);
-}
-
 bool WriteRecordFile(const char* path, const std::vector<Chunk>& chunks) {
+    std::string records;
+    for (const Chunk& chunk : chunks) {
+        records += RecordBytes(
+            std::string_view(reinterpret_cast<const char*>(chunk.bytes.data()), chunk.bytes.size()),
+            chunk.elapsed);
+    }
     platform::FileHandle file = platform::OpenFile(path, platform::kWrite, platform::Share::kNone,
                                                    platform::Disposition::kCreateAlways);
     if (!file.IsValid()) {
         std::fprintf(stderr, "boardsim: cannot create %s: %s\n", path, LastErrorText().c_str());
         return false;
     }
-    bool ok = true;
-    for (const Chunk& chunk : chunks) {
-        std::uint8_t header[kRecordHeaderSize];
-        auto count = static_cast<std::uint32_t>(chunk.bytes.size());
-        PutRecordHeader(header, chunk.elapsed, count);
-        ok = Put(file, header, sizeof header) && Put(file, chunk.bytes.data(), count);
-        if (!ok) break;
-    }
+    std::uint32_t written = 0;
+    bool ok = platform::WriteFile(file, records.data(), static_cast<std::uint32_t>(records.size()),
+                                  &written);
     platform::ErrorCode error = platform::LastError();
     if (!platform::CloseFile(file) && ok) {
         ok = false;
         error = platform::LastError();
     }
     if (!ok)
-        std::fprintf(stderr, "boardsim: cannot write %s: %s\n", path, ErrorText(error).c_str());
+        std::fprintf(stderr, "boardsim: cannot write %s: %s\n", path,
+                     platform::ReasonText(error).c_str());
     return ok;
 }
 

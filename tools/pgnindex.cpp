@@ -32,14 +32,6 @@ void PrintHelp(const char* name) {
         "2 wrong arguments.\n");
 }
 
-// The system's text for code.
-std::string ErrorText(platform::ErrorCode code) {
-    char text[256];
-    if (!platform::ErrorText(code, text, sizeof text))
-        std::snprintf(text, sizeof text, "error %u", code);
-    return text;
-}
-
 void Field(const std::optional<std::string>& value) {
     std::putchar('\t');
     if (value) std::fwrite(value->data(), 1, value->size(), stdout);
@@ -65,7 +57,7 @@ int main(int argc, char** argv) {
                                                     platform::Disposition::kOpenExisting);
     if (!input.IsValid()) {
         std::fprintf(stderr, "pgnindex: cannot open %s: %s\n", path,
-                     ErrorText(platform::LastError()).c_str());
+                     platform::ReasonText(platform::LastError()).c_str());
         return 1;
     }
     CFichier file(path);

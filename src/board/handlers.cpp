@@ -56,7 +56,7 @@ void OnTimeMessage(const std::uint8_t* message, CPosition*& current) {
     if (IsNewGame(message)) {
         ConsolePrint("New game\n");
         LogWrite("\nNew Game");
-        SaveAndReleaseCurrentGame();
+        SaveGameInProgress(false);
         PgnSession& pgn = ThePgnSession();
         pgn.currentGame = new CPartie;
         current = &pgn.currentGame->startingPosition;
@@ -72,8 +72,9 @@ void OnTakeBackMessage(const std::uint8_t* message, CPosition*& current) {
     if (current && current->lastMove) {
         ConsolePrint("Take back\n");
         LogWrite("Take back");
+        // The game keeps the move taken back (a saved game holds it too): the game in
+        // progress on disk stays as it is.
         current = current->lastMove->positionBefore;
-        KeepGameInProgress();
     }
     LineBreakIfNeeded();
 }

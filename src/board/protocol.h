@@ -37,7 +37,9 @@ constexpr std::uint8_t kTakeBackMessage = 0x99;
 constexpr std::uint8_t kBoardReady = 0xFF;
 constexpr std::uint8_t kAnswer = 0x99;  // what the recorder sends for kBoardReady
 
-constexpr std::uint32_t kMoveMessageLength = 5;
+constexpr std::uint32_t kMessage86Length = 4;
+constexpr std::uint32_t kMessage8FLength = 5;
+constexpr std::uint32_t kMoveMessageLength = 5;  // also kMoveMessage9A
 constexpr std::uint32_t kTimeMessageLength = 9;
 constexpr std::uint32_t kTakeBackMessageLength = 5;
 constexpr std::uint32_t kLongestMessage = kTimeMessageLength;
@@ -46,12 +48,14 @@ constexpr std::uint32_t kLongestMessage = kTimeMessageLength;
 constexpr std::uint32_t MessageLength(std::uint8_t first) {
     switch (first) {
         case kMessage86:
-            return 4;
+            return kMessage86Length;
         case kMessage8F:
+            return kMessage8FLength;
         case kMoveMessage:
-        case kTakeBackMessage:
         case kMoveMessage9A:
-            return 5;
+            return kMoveMessageLength;
+        case kTakeBackMessage:
+            return kTakeBackMessageLength;
         case kTimeMessage:
             return kTimeMessageLength;
         default:

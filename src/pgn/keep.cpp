@@ -78,34 +78,13 @@ bool SettleBackup(const char* pgnPath, const std::string& game) {
 
 }  // namespace
 
-bool WriteGameFile(CPartie& game, const char* path) {
+bool WriteGameFile(CPartie& game, const char* path, const std::string& before) {
     // Gathered first, written with one call: a board sends a move every few seconds, and
     // this must cost it next to nothing.
     std::string text;
     WriteGameText(game, &text);
-    std::string temp = Suffixed(path, ".tmp");
-    FileHandle file = platform::OpenFile(temp.c_str(), platform::kWrite, platform::Share::kNone,
-                                         platform::Disposition::kCreateAlways);
-    if (!file.IsValid()) return false;
-    std::uint32_t written = 0;
-    bool ok =
-        platform::WriteFile(file, text.data(), static_cast<std::uint32_t>(text.size()), &written) &&
-        platform::FlushFile(file);
-    platform::ErrorCode code = platform::LastError();
-    if (!platform::CloseFile(file) && ok) {
-        ok = false;
-        code = platform::LastError();
-    }
-    if (ok && !platform::RenameFileOver(temp.c_str(), path)) {
-        ok = false;
-        code = platform::LastError();
-    }
-    if (!ok) {
-        platform::RemoveFile(temp.c_str());
-        platform::SetLastError(code);
-        return false;
-    }
-    return platform::FlushFolderOf(path);
+    if (!before.empty()) text.insert(0, before + "\r\n");
+    return WriteFileInOneStep(path, text, true);
 }
 
 Recovery RecoverGame(const char* currentPath, const char* pgnPath) {

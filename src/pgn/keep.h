@@ -3,14 +3,14 @@
 // recorder puts it into that session's PGN file.
 #pragma once
 
+#include <string>
+
 #include "game/partie.h"
 
-// Writes game's PGN (WritePGN) into path in one step: the text goes to path + ".tmp", is
-// flushed and renamed over path, and the folder is flushed. At every moment path holds the
-// game as it was before or as it is now, whole. Answers false, with LastError() set, when a
-// step failed; path is then unchanged and the temporary file removed (unless only the
-// folder could not be flushed: path then holds the new game).
-bool WriteGameFile(CPartie& game, const char* path);
+// Writes game's PGN (WritePGN) into path in one step (WriteFileInOneStep, replacing the
+// file). Games given in before (their PGN, as saves separate them) come first, with the
+// empty line that a save puts between two games.
+bool WriteGameFile(CPartie& game, const char* path, const std::string& before = {});
 
 enum class Recovery {
     kNothing,       // no game at currentPath (or an empty file, now removed)

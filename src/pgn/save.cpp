@@ -5,6 +5,7 @@
 #include <string>
 
 #include "pgn/session.h"
+#include "pgn/writer.h"
 
 namespace {
 
@@ -15,11 +16,10 @@ constexpr std::uint32_t kBlock = 512;
 // Room for a path, ".bak.tmp" and the terminator.
 constexpr int kSideNameSize = kPathSize + 8;
 
-// Writes the game's text at the file's position: the text given, or the game's PGN.
-bool WriteText(CPartie& game, const std::string* text, FileHandle file) {
-    if (!text) return game.WritePGN(file);
+// Writes all of text at the file's position.
+bool WriteText(const std::string& text, FileHandle file) {
     std::uint32_t written = 0;
-    return platform::WriteFile(file, text->data(), static_cast<std::uint32_t>(text->size()),
+    return platform::WriteFile(file, text.data(), static_cast<std::uint32_t>(text.size()),
                                &written);
 }
 
@@ -61,28 +61,13 @@ bool Restore(const char* fileName, const char* backupName, FileHandle& file, Fil
     return platform::CloseFile(file);
 }
 
-// Save mode 0: the file is new. The game is written under a temporary name, flushed, and
-// renamed into place only if no file has appeared there since: a save cut at any point
-// leaves no part of a file behind, and never touches a file it did not make.
-std::uint32_t StoreNew(CPartie& game, const std::string* text) {
-    char tempName[kSideNameSize];
-    std::snprintf(tempName, sizeof tempName, "%s.tmp", game.fileName);
-    FileHandle file = platform::OpenFile(tempName, platform::kWrite, platform::Share::kNone,
-                                         platform::Disposition::kCreateAlways);
-    if (!file.IsValid()) return Fail(game.fileName, platform::LastError());
-    bool ok = WriteText(game, text, file) && platform::FlushFile(file);
-    platform::ErrorCode code = platform::LastError();
-    if (!platform::CloseFile(file) && ok) {
-        ok = false;
-        code = platform::LastError();
+// Save mode 0: the file is new. It is written in one step, and only if no file has
+// appeared at its name since: a save cut at any point leaves no part of a file behind, and
+// never touches a file it did not make.
+std::uint32_t StoreNew(CPartie& game, const std::string& text) {
+    if (!WriteFileInOneStep(game.fileName, text, false)) {
+        return Fail(game.fileName, platform::LastError());
     }
-    if (!ok || !platform::RenameFileNoReplace(tempName, game.fileName)) {
-        if (ok) code = platform::LastError();
-        platform::RemoveFile(tempName);
-        return Fail(game.fileName, code);
-    }
-    // The file holds the game whole; only its name may not yet be on the disk.
-    if (!platform::FlushFolderOf(game.fileName)) return Fail(game.fileName, platform::LastError());
     return 0;
 }
 
@@ -90,7 +75,7 @@ std::uint32_t StoreNew(CPartie& game, const std::string* text) {
 // temporary name, flushed, and renamed: whenever a backup exists it is whole, and a backup
 // found after a crash is the file as it was before a save that may have been cut. The
 // file is flushed before the backup goes.
-std::uint32_t StoreRewrite(CPartie& game, const std::string* text) {
+std::uint32_t StoreRewrite(CPartie& game, const std::string& text) {
     char backupName[kSideNameSize];
     char backupTemp[kSideNameSize];
     std::snprintf(backupName, sizeof backupName, "%s.bak", game.fileName);
@@ -122,7 +107,7 @@ std::uint32_t StoreRewrite(CPartie& game, const std::string* text) {
     // The old contents before the game, the game, then the old contents after it.
     std::uint64_t newEnd = 0;
     bool ok =
-        CopyBlocks(game.startOffset, file, backup) && WriteText(game, text, file) &&
+        CopyBlocks(game.startOffset, file, backup) && WriteText(text, file) &&
         platform::SetFilePointer(file, 0, platform::SeekFrom::kCurrent, &newEnd) &&
         platform::SetFilePointer(backup, game.endOffset, platform::SeekFrom::kBegin, nullptr) &&
         CopyBlocks(-1, file, backup) && platform::SetEndOfFile(file) && platform::FlushFile(file) &&
@@ -152,8 +137,9 @@ std::uint32_t StoreRewrite(CPartie& game, const std::string* text) {
     return 0;
 }
 
-// StoreGame, with text in the place of the game's PGN when given.
-std::uint32_t Store(CPartie& game, const std::string* text) {
+// Writes the game's text into its file name in its save mode. Answers 0 or kSaveFailed; on
+// success the game is marked stored and not modified.
+std::uint32_t StoreGame(CPartie& game, const std::string& text) {
     std::uint32_t result = game.saveMode == 0 ? StoreNew(game, text) : StoreRewrite(game, text);
     if (result != 0) return result;
     game.stored = 1;
@@ -161,9 +147,8 @@ std::uint32_t Store(CPartie& game, const std::string* text) {
     return 0;
 }
 
-// SaveGame's steps for game, with text in the place of its PGN when given.
-std::uint32_t SaveInto(CPartie* game, CFichier& file, const std::string* text) {
-    if (!game) return kSaveFailed;
+// SaveGame's steps for game, whose PGN is text.
+std::uint32_t SaveInto(CPartie* game, CFichier& file, const std::string& text) {
     game->fichier = &file;
     std::snprintf(game->fileName, sizeof game->fileName, "%s", file.path);
 
@@ -198,7 +183,7 @@ std::uint32_t SaveInto(CPartie* game, CFichier& file, const std::string* text) {
         game->saveMode = 2;
     }
 
-    std::uint32_t result = Store(*game, text);
+    std::uint32_t result = StoreGame(*game, text);
     if (result == 0) file.AddGame(game, 0);
     return result;
 }
@@ -206,13 +191,18 @@ std::uint32_t SaveInto(CPartie* game, CFichier& file, const std::string* text) {
 }  // namespace
 
 std::uint32_t SaveGame(CFichier& file) {
-    return SaveInto(ThePgnSession().currentGame, file, nullptr);
+    CPartie* game = ThePgnSession().currentGame;
+    if (!game) return kSaveFailed;
+    // Gathered first: the file gets the game in one write.
+    std::string text;
+    WriteGameText(*game, &text);
+    return SaveInto(game, file, text);
 }
 
 std::uint32_t SavePgnText(const char* pgnPath, const std::string& text) {
     CFichier file(pgnPath);
     auto* carrier = new CPartie;
-    std::uint32_t result = SaveInto(carrier, file, &text);
+    std::uint32_t result = SaveInto(carrier, file, text);
     if (result != 0) delete carrier;
     return result;
 }
@@ -228,8 +218,29 @@ std::uint32_t SaveAndReleaseCurrentGame() {
     return result;
 }
 
-std::uint32_t StoreGame(CPartie& game) {
-    return Store(game, nullptr);
+bool WriteFileInOneStep(const char* path, const std::string& text, bool replace) {
+    std::string temp = std::string(path) + ".tmp";
+    FileHandle file = platform::OpenFile(temp.c_str(), platform::kWrite, platform::Share::kNone,
+                                         platform::Disposition::kCreateAlways);
+    if (!file.IsValid()) return false;
+    bool ok = WriteText(text, file) && platform::FlushFile(file);
+    platform::ErrorCode code = platform::LastError();
+    if (!platform::CloseFile(file) && ok) {
+        ok = false;
+        code = platform::LastError();
+    }
+    if (ok && !(replace ? platform::RenameFileOver(temp.c_str(), path)
+                        : platform::RenameFileNoReplace(temp.c_str(), path))) {
+        ok = false;
+        code = platform::LastError();
+    }
+    if (!ok) {
+        platform::RemoveFile(temp.c_str());
+        platform::SetLastError(code);
+        return false;
+    }
+    // The file holds the text whole; only its name may not yet be on the disk.
+    return platform::FlushFolderOf(path);
 }
 
 int CopyBlocks(std::int64_t count, FileHandle to, FileHandle from) {

@@ -47,9 +47,13 @@ std::uint32_t SavePgnText(const char* pgnPath, const std::string& text);
 // SaveGame's result.
 std::uint32_t SaveAndReleaseCurrentGame();
 
-// Writes game into its file name in its save mode. Answers 0 or kSaveFailed; on success
-// the game is marked stored and not modified.
-std::uint32_t StoreGame(CPartie& game);
+// Writes text into the file at path in one step: it goes to path + ".tmp", is flushed, and
+// is renamed to path (over a file there when replace is true; otherwise only while path
+// does not exist), and the folder is flushed. At every moment path holds its old contents
+// or the new, whole. Answers false, with LastError() set, when a step failed; path is then
+// unchanged and the temporary file removed (unless only the folder could not be flushed:
+// path then holds the new text).
+bool WriteFileInOneStep(const char* path, const std::string& text, bool replace);
 
 // Copies count bytes (count -1: up to the end of from) from from's position to to's.
 // Answers 1, or 0 when a read or write failed.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/internal.h"
 #include "platform/platform.h"
 #include "platform/posix_internal.h"
 
@@ -16,13 +17,8 @@ thread_local ErrorCode lastError = 0;
 
 namespace posix {
 
-bool Fail(int error) {
-    lastError = static_cast<ErrorCode>(error);
-    return false;
-}
-
 bool FailErrno() {
-    return Fail(errno);
+    return internal::Fail(static_cast<ErrorCode>(errno));
 }
 
 }  // namespace posix
@@ -47,40 +43,28 @@ bool ErrorText(ErrorCode code, char* text, std::size_t size) {
 
 // A sharing violation is a lock that another handle holds (see OpenFile); a folder opened
 // as a file is refused, as Windows refuses it, with access denied.
-bool IsError(ErrorCode code, ErrorKind kind) {
+std::span<const ErrorCode> internal::ErrorCodes(ErrorKind kind) {
+    static constexpr ErrorCode kNotFound[] = {ENOENT};
+    static constexpr ErrorCode kAccessDenied[] = {EACCES, EPERM, EISDIR};
+    static constexpr ErrorCode kSharingViolation[] = {EBUSY};
+    static constexpr ErrorCode kWouldBlock[] = {EAGAIN};
+    static constexpr ErrorCode kDiskFull[] = {ENOSPC};
+    static constexpr ErrorCode kInvalidArgument[] = {EINVAL};
     switch (kind) {
         case ErrorKind::kNotFound:
-            return code == ENOENT;
+            return kNotFound;
         case ErrorKind::kAccessDenied:
-            return code == EACCES || code == EPERM || code == EISDIR;
+            return kAccessDenied;
         case ErrorKind::kSharingViolation:
-            return code == EBUSY;
+            return kSharingViolation;
         case ErrorKind::kWouldBlock:
-            return code == EAGAIN;
+            return kWouldBlock;
         case ErrorKind::kDiskFull:
-            return code == ENOSPC;
+            return kDiskFull;
         case ErrorKind::kInvalidArgument:
-            return code == EINVAL;
+            return kInvalidArgument;
     }
-    return false;
-}
-
-ErrorCode ErrorOf(ErrorKind kind) {
-    switch (kind) {
-        case ErrorKind::kNotFound:
-            return ENOENT;
-        case ErrorKind::kAccessDenied:
-            return EACCES;
-        case ErrorKind::kSharingViolation:
-            return EBUSY;
-        case ErrorKind::kWouldBlock:
-            return EAGAIN;
-        case ErrorKind::kDiskFull:
-            return ENOSPC;
-        case ErrorKind::kInvalidArgument:
-            return EINVAL;
-    }
-    return EINVAL;
+    return {};
 }
 
 // The error box is a line on standard error.

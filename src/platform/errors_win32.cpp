@@ -9,11 +9,11 @@
 #include <cstring>
 #include <type_traits>
 
+#include "platform/internal.h"
 #include "platform/platform.h"
 #include "platform/win32_internal.h"
 
-static_assert(std::is_same_v<DWORD, unsigned long> && std::is_same_v<HANDLE, void*>,
-              "win32_internal.h declares handles and error codes without windows.h");
+static_assert(std::is_same_v<HANDLE, void*>, "win32_internal.h declares handles without windows.h");
 
 namespace platform {
 namespace {
@@ -26,15 +26,6 @@ bool ErrorBoxOff() {
 }
 
 }  // namespace
-
-namespace win32 {
-
-bool Fail(DWORD error) {
-    ::SetLastError(error);
-    return false;
-}
-
-}  // namespace win32
 
 ErrorCode LastError() {
     return ::GetLastError();
@@ -64,41 +55,28 @@ bool ErrorText(ErrorCode code, char* text, std::size_t size) {
     return true;
 }
 
-// The codes the system answers for each kind; ErrorOf gives the first.
-bool IsError(ErrorCode code, ErrorKind kind) {
+std::span<const ErrorCode> internal::ErrorCodes(ErrorKind kind) {
+    static constexpr ErrorCode kNotFound[] = {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND};
+    static constexpr ErrorCode kAccessDenied[] = {ERROR_ACCESS_DENIED};
+    static constexpr ErrorCode kSharingViolation[] = {ERROR_SHARING_VIOLATION};
+    static constexpr ErrorCode kWouldBlock[] = {ERROR_IO_INCOMPLETE, ERROR_IO_PENDING};
+    static constexpr ErrorCode kDiskFull[] = {ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL};
+    static constexpr ErrorCode kInvalidArgument[] = {ERROR_INVALID_PARAMETER, ERROR_NEGATIVE_SEEK};
     switch (kind) {
         case ErrorKind::kNotFound:
-            return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+            return kNotFound;
         case ErrorKind::kAccessDenied:
-            return code == ERROR_ACCESS_DENIED;
+            return kAccessDenied;
         case ErrorKind::kSharingViolation:
-            return code == ERROR_SHARING_VIOLATION;
+            return kSharingViolation;
         case ErrorKind::kWouldBlock:
-            return code == ERROR_IO_INCOMPLETE || code == ERROR_IO_PENDING;
+            return kWouldBlock;
         case ErrorKind::kDiskFull:
-            return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL;
+            return kDiskFull;
         case ErrorKind::kInvalidArgument:
-            return code == ERROR_INVALID_PARAMETER || code == ERROR_NEGATIVE_SEEK;
+            return kInvalidArgument;
     }
-    return false;
-}
-
-ErrorCode ErrorOf(ErrorKind kind) {
-    switch (kind) {
-        case ErrorKind::kNotFound:
-            return ERROR_FILE_NOT_FOUND;
-        case ErrorKind::kAccessDenied:
-            return ERROR_ACCESS_DENIED;
-        case ErrorKind::kSharingViolation:
-            return ERROR_SHARING_VIOLATION;
-        case ErrorKind::kWouldBlock:
-            return ERROR_IO_INCOMPLETE;
-        case ErrorKind::kDiskFull:
-            return ERROR_DISK_FULL;
-        case ErrorKind::kInvalidArgument:
-            return ERROR_INVALID_PARAMETER;
-    }
-    return ERROR_INVALID_PARAMETER;
+    return {};
 }
 
 // The error box is a modal message box, and the same text as one line on standard error

@@ -19,8 +19,9 @@ static_assert(sizeof(off_t) >= 8, "file offsets must be 64-bit");
 
 namespace platform {
 
+using internal::Fail;
 using internal::HookAllows;
-using posix::Fail;
+using internal::PathCallAllowed;
 using posix::FailErrno;
 using posix::Fd;
 
@@ -63,7 +64,7 @@ bool WaitAgain(int fd, short events, bool* hungUp) {
     }
     int ready = WaitReady(fd, events);
     if (ready < 0) return false;
-    *hungUp = (ready & (POLLHUP | POLLERR)) != 0;
+    *hungUp = (ready & kHungUp) != 0;
     return true;
 }
 
@@ -71,8 +72,7 @@ bool WaitAgain(int fd, short events, bool* hungUp) {
 
 FileHandle OpenFile(const char* path, unsigned access, Share share, Disposition disposition) {
     FileHandle file;
-    if (!HookAllows(FileOp::kOpen, file, path)) return file;
-    if (!internal::CheckPath(path) || !internal::CheckAccess(access)) return file;
+    if (!PathCallAllowed(FileOp::kOpen, path) || !internal::CheckAccess(access)) return file;
     int flags = O_CLOEXEC;
     flags |= access == kRead ? O_RDONLY : access == kWrite ? O_WRONLY : O_RDWR;
     // Never O_TRUNC: kCreateAlways truncates only once the lock is held.
@@ -201,27 +201,19 @@ bool FlushFile(FileHandle file) {
 }
 
 bool RemoveFile(const char* path) {
-    if (!HookAllows(FileOp::kDelete, FileHandle{}, path) || !internal::CheckPath(path)) {
-        return false;
-    }
+    if (!PathCallAllowed(FileOp::kDelete, path)) return false;
     if (::unlink(path) != 0) return FailErrno();
     return true;
 }
 
 bool RenameFileOver(const char* from, const char* to) {
-    if (!HookAllows(FileOp::kRename, FileHandle{}, from) || !internal::CheckPath(from) ||
-        !internal::CheckPath(to)) {
-        return false;
-    }
+    if (!PathCallAllowed(FileOp::kRename, from) || !internal::CheckPath(to)) return false;
     if (::rename(from, to) != 0) return FailErrno();
     return true;
 }
 
 bool RenameFileNoReplace(const char* from, const char* to) {
-    if (!HookAllows(FileOp::kRename, FileHandle{}, from) || !internal::CheckPath(from) ||
-        !internal::CheckPath(to)) {
-        return false;
-    }
+    if (!PathCallAllowed(FileOp::kRename, from) || !internal::CheckPath(to)) return false;
     if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) return FailErrno();
     // A file system that cannot rename without replacing: look first. Only the recorder that
@@ -233,9 +225,7 @@ bool RenameFileNoReplace(const char* from, const char* to) {
 }
 
 bool FlushFolderOf(const char* path) {
-    if (!HookAllows(FileOp::kFlush, FileHandle{}, path) || !internal::CheckPath(path)) {
-        return false;
-    }
+    if (!PathCallAllowed(FileOp::kFlush, path)) return false;
     const char* slash = std::strrchr(path, '/');
     std::string folder = slash == nullptr ? "." : slash == path ? "/" : std::string(path, slash);
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -248,9 +238,7 @@ bool FlushFolderOf(const char* path) {
 }
 
 bool FileExists(const char* path) {
-    if (!HookAllows(FileOp::kStat, FileHandle{}, path) || !internal::CheckPath(path)) {
-        return false;
-    }
+    if (!PathCallAllowed(FileOp::kStat, path)) return false;
     struct stat info;
     if (::stat(path, &info) != 0) return FailErrno();
     return true;

@@ -10,8 +10,9 @@
 namespace platform {
 namespace {
 
+using internal::Fail;
 using internal::HookAllows;
-using win32::Fail;
+using internal::PathCallAllowed;
 using win32::Handle;
 
 // A serial port is open for overlapped I/O, where every read and write needs a record;
@@ -45,8 +46,7 @@ bool Transfer(HANDLE handle, void* buffer, DWORD size, DWORD* moved, bool readin
 
 FileHandle OpenFile(const char* path, unsigned access, Share share, Disposition disposition) {
     FileHandle file;
-    if (!HookAllows(FileOp::kOpen, file, path)) return file;
-    if (!internal::CheckPath(path) || !internal::CheckAccess(access)) return file;
+    if (!PathCallAllowed(FileOp::kOpen, path) || !internal::CheckAccess(access)) return file;
     DWORD desired = ((access & kRead) ? GENERIC_READ : 0) | ((access & kWrite) ? GENERIC_WRITE : 0);
     DWORD sharing = share == Share::kRead ? FILE_SHARE_READ : 0;
     DWORD creation = disposition == Disposition::kCreateAlways   ? CREATE_ALWAYS
@@ -139,9 +139,7 @@ bool FlushFile(FileHandle file) {
 }
 
 bool RemoveFile(const char* path) {
-    if (!HookAllows(FileOp::kDelete, FileHandle{}, path) || !internal::CheckPath(path)) {
-        return false;
-    }
+    if (!PathCallAllowed(FileOp::kDelete, path)) return false;
     return ::DeleteFileA(path) != 0;
 }
 
@@ -150,20 +148,14 @@ bool RemoveFile(const char* path) {
 // fails (ERROR_ACCESS_DENIED or ERROR_SHARING_VIOLATION) while another program holds the
 // target open without FILE_SHARE_DELETE, and the target is then left as it was.
 bool RenameFileOver(const char* from, const char* to) {
-    if (!HookAllows(FileOp::kRename, FileHandle{}, from) || !internal::CheckPath(from) ||
-        !internal::CheckPath(to)) {
-        return false;
-    }
+    if (!PathCallAllowed(FileOp::kRename, from) || !internal::CheckPath(to)) return false;
     return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 // Without MOVEFILE_REPLACE_EXISTING the move fails with ERROR_ALREADY_EXISTS when to exists,
 // and both files stay as they were.
 bool RenameFileNoReplace(const char* from, const char* to) {
-    if (!HookAllows(FileOp::kRename, FileHandle{}, from) || !internal::CheckPath(from) ||
-        !internal::CheckPath(to)) {
-        return false;
-    }
+    if (!PathCallAllowed(FileOp::kRename, from) || !internal::CheckPath(to)) return false;
     return ::MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) != 0;
 }
 
@@ -171,16 +163,11 @@ bool RenameFileNoReplace(const char* from, const char* to) {
 // are created and removed in a folder that NTFS journals itself; Windows offers programs no
 // flush of a folder. It still asks the hook, so that tests fail it alike on both systems.
 bool FlushFolderOf(const char* path) {
-    if (!HookAllows(FileOp::kFlush, FileHandle{}, path) || !internal::CheckPath(path)) {
-        return false;
-    }
-    return true;
+    return PathCallAllowed(FileOp::kFlush, path);
 }
 
 bool FileExists(const char* path) {
-    if (!HookAllows(FileOp::kStat, FileHandle{}, path) || !internal::CheckPath(path)) {
-        return false;
-    }
+    if (!PathCallAllowed(FileOp::kStat, path)) return false;
     return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 

@@ -1,8 +1,9 @@
 // What the files of the platform layer share and the rest of chessrec does not see: the
-// portable helpers of platform.cpp, and the few calls each system adds for them.
+// portable helpers of platform.cpp, and what each system supplies for them.
 #pragma once
 
 #include <cstddef>
+#include <span>
 
 #include "platform/platform.h"
 
@@ -14,8 +15,11 @@ namespace platform::internal {
 // the hook's code as the calling thread's last error. Every file call asks first.
 bool HookAllows(FileOp op, FileHandle file, const char* path);
 
-// Makes an error of kind the calling thread's last error; answers false.
-bool FailWith(ErrorKind kind);
+// The same for a call on a file by name, which then checks the path (CheckPath).
+bool PathCallAllowed(FileOp op, const char* path);
+
+// Makes code the calling thread's last error; answers false.
+bool Fail(ErrorCode code);
 
 // Argument checks that every system makes alike. Each answers false, with an error of
 // ErrorKind::kInvalidArgument, for what the call cannot take:
@@ -29,5 +33,11 @@ bool CheckGiven(const void* record);
 // no room for a text's terminator in a buffer that the call fills; a buffer with room is
 // emptied first, so that a failure leaves it empty.
 bool CheckTextBuffer(char* text, std::size_t size);
+
+// Each system (errors_*.cpp).
+
+// The system's codes for kind: each is an error of kind (IsError), and the first is the
+// one ErrorOf gives. Empty for a value that names no kind.
+std::span<const ErrorCode> ErrorCodes(ErrorKind kind);
 
 }  // namespace platform::internal

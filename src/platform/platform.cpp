@@ -1,9 +1,11 @@
 // The part of the platform layer that is the same on every system: the fault hook that
-// every file call asks first, the argument checks, and the copy of a file, which is made of
-// the other file calls.
+// every file call asks first, the argument checks, the error kinds, and the copy of a file,
+// which is made of the other file calls.
 #include "platform/platform.h"
 
+#include <cstdio>
 #include <mutex>
+#include <span>
 
 #include "platform/internal.h"
 
@@ -36,31 +38,50 @@ bool HookAllows(FileOp op, FileHandle file, const char* path) {
     return false;
 }
 
-bool FailWith(ErrorKind kind) {
-    SetLastError(ErrorOf(kind));
+bool PathCallAllowed(FileOp op, const char* path) {
+    return HookAllows(op, FileHandle{}, path) && CheckPath(path);
+}
+
+bool Fail(ErrorCode code) {
+    SetLastError(code);
     return false;
 }
 
 bool CheckPath(const char* path) {
-    return path != nullptr || FailWith(ErrorKind::kInvalidArgument);
+    return path != nullptr || Fail(ErrorOf(ErrorKind::kInvalidArgument));
 }
 
 bool CheckAccess(unsigned access) {
     return access == kRead || access == kWrite || access == kReadWrite ||
-           FailWith(ErrorKind::kInvalidArgument);
+           Fail(ErrorOf(ErrorKind::kInvalidArgument));
 }
 
 bool CheckGiven(const void* record) {
-    return record != nullptr || FailWith(ErrorKind::kInvalidArgument);
+    return record != nullptr || Fail(ErrorOf(ErrorKind::kInvalidArgument));
 }
 
 bool CheckTextBuffer(char* text, std::size_t size) {
-    if (text == nullptr || size == 0) return FailWith(ErrorKind::kInvalidArgument);
+    if (text == nullptr || size == 0) return Fail(ErrorOf(ErrorKind::kInvalidArgument));
     text[0] = '\0';
     return true;
 }
 
 }  // namespace internal
+
+// ---------------------------------------------------------------------------------------
+// Errors
+
+bool IsError(ErrorCode code, ErrorKind kind) {
+    for (ErrorCode each : internal::ErrorCodes(kind)) {
+        if (each == code) return true;
+    }
+    return false;
+}
+
+ErrorCode ErrorOf(ErrorKind kind) {
+    std::span<const ErrorCode> codes = internal::ErrorCodes(kind);
+    return codes.empty() ? ErrorOf(ErrorKind::kInvalidArgument) : codes.front();
+}
 
 // ---------------------------------------------------------------------------------------
 // Files
@@ -112,6 +133,14 @@ void SetFaultHook(FaultHook hook, void* context) {
     std::lock_guard<std::mutex> lock(hookState.mutex);
     hookState.hook = hook;
     hookState.context = context;
+}
+
+std::string ReasonText(ErrorCode code) {
+    char text[512];
+    if (!ErrorText(code, text, sizeof text)) {
+        std::snprintf(text, sizeof text, "error 0x%08X", static_cast<unsigned>(code));
+    }
+    return text;
 }
 
 }  // namespace platform

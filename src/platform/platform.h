@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -28,6 +29,10 @@ void SetLastError(ErrorCode code);
 // Writes the system's description of code (no line end) into text, always terminated.
 // Answers false, with text empty, when the system has no description for the code.
 bool ErrorText(ErrorCode code, char* text, std::size_t size);
+
+// The system's description of code, or "error 0xCODE" when it has none: the reason that
+// the programs' own messages give.
+std::string ReasonText(ErrorCode code);
 
 // The errors that portable code and tests tell apart. Each system has its own codes.
 enum class ErrorKind {

@@ -3,6 +3,7 @@
 // process must give up.
 #pragma once
 
+#include <poll.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -16,11 +17,12 @@ inline int Fd(FileHandle file) {
     return static_cast<int>(file.value);
 }
 
+// What poll reports for a line that hung up or is in error.
+constexpr short kHungUp = POLLHUP | POLLERR;
+
 // errors_posix.cpp
 
-// Makes error (an errno value) the calling thread's last error; answers false.
-bool Fail(int error);
-// The same with errno.
+// Makes errno the calling thread's last error; answers false.
 bool FailErrno();
 
 // files_posix.cpp

@@ -28,7 +28,7 @@
 namespace platform {
 namespace {
 
-using posix::Fail;
+using internal::Fail;
 using posix::FailErrno;
 
 std::atomic<ControlHandler> controlHandler{nullptr};
@@ -88,7 +88,7 @@ std::uint32_t TickCount() {
 bool InstallControlHandler(ControlHandler handler) {
     static std::mutex installMutex;
     static bool started = false;
-    if (handler == nullptr) return internal::FailWith(ErrorKind::kInvalidArgument);
+    if (handler == nullptr) return Fail(ErrorOf(ErrorKind::kInvalidArgument));
     std::lock_guard<std::mutex> lock(installMutex);
     controlHandler.store(handler);
     if (started) return true;

@@ -15,7 +15,7 @@
 namespace platform {
 namespace {
 
-using win32::Fail;
+using internal::Fail;
 
 std::atomic<ControlHandler> controlHandler{nullptr};
 std::atomic<bool> controlEventSeen{false};
@@ -31,39 +31,33 @@ BOOL WINAPI ControlRoutine(DWORD /*event*/) {
         ::Sleep(INFINITE);
 }
 
-}  // namespace
-
-bool ExecutablePath(char* path, std::size_t size) {
+// Fills path (size bytes) with fill(room), a system call that writes at most room bytes and
+// answers the path's length without its terminator, 0 when it fails, or room or more when
+// the path does not fit. A failure leaves path empty.
+template <typename Fill>
+bool FillPath(char* path, std::size_t size, Fill fill) {
     if (!internal::CheckTextBuffer(path, size)) return false;
     DWORD room = size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size);
-    DWORD n = ::GetModuleFileNameA(nullptr, path, room);
-    if (n == 0) {
+    DWORD n = fill(room);
+    if (n == 0 || n >= room) {
         path[0] = '\0';
-        return false;
-    }
-    // A path that does not fit fills the buffer, unterminated on older systems and wine.
-    if (n >= room) {
-        path[0] = '\0';
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
+        return n == 0 ? false : Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     path[n] = '\0';
     return true;
 }
 
+}  // namespace
+
+// A path that does not fit fills the buffer, unterminated on older systems and wine.
+bool ExecutablePath(char* path, std::size_t size) {
+    return FillPath(path, size,
+                    [path](DWORD room) { return ::GetModuleFileNameA(nullptr, path, room); });
+}
+
+// The length without the terminator when it fits; the room it needs when not.
 bool CurrentFolder(char* path, std::size_t size) {
-    if (!internal::CheckTextBuffer(path, size)) return false;
-    DWORD room = size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size);
-    // The length without the terminator when it fits; the room it needs when not.
-    DWORD n = ::GetCurrentDirectoryA(room, path);
-    if (n == 0) {
-        path[0] = '\0';
-        return false;
-    }
-    if (n >= room) {
-        path[0] = '\0';
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
-    }
-    return true;
+    return FillPath(path, size, [path](DWORD room) { return ::GetCurrentDirectoryA(room, path); });
 }
 
 std::uint32_t TickCount() {
@@ -74,7 +68,7 @@ std::uint32_t TickCount() {
 bool InstallControlHandler(ControlHandler handler) {
     static std::mutex installMutex;
     static bool installed = false;
-    if (handler == nullptr) return internal::FailWith(ErrorKind::kInvalidArgument);
+    if (handler == nullptr) return Fail(ErrorOf(ErrorKind::kInvalidArgument));
     std::lock_guard<std::mutex> lock(installMutex);
     controlHandler.store(handler);
     if (installed) return true;

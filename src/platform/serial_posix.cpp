@@ -21,7 +21,7 @@ namespace platform {
 namespace {
 
 using internal::CheckGiven;
-using posix::Fail;
+using internal::Fail;
 using posix::FailErrno;
 using posix::Fd;
 using posix::RetryRead;

@@ -16,7 +16,7 @@ namespace platform {
 namespace {
 
 using internal::CheckGiven;
-using win32::Fail;
+using internal::Fail;
 using win32::Handle;
 
 // ---------------------------------------------------------------------------------------
@@ -86,8 +86,7 @@ OVERLAPPED* StartOverlap(HANDLE port, bool reading, Overlapped* overlap) {
     OverlapState fresh{};
     fresh.port = port;
     fresh.reading = reading;
-    fresh.system.hEvent =
-        overlap->event.IsValid() ? reinterpret_cast<HANDLE>(overlap->event.value) : nullptr;
+    fresh.system.hEvent = overlap->event.IsValid() ? Handle(overlap->event) : nullptr;
     return &(new (overlap->system) OverlapState(fresh))->system;
 }
 
@@ -250,23 +249,23 @@ bool SetCommTimeouts(FileHandle port, const CommTimeouts& timeouts) {
 EventHandle CreateIoEvent() {
     HANDLE event = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (event == nullptr) return EventHandle{};
-    return EventHandle{reinterpret_cast<std::intptr_t>(event)};
+    return win32::EventFromHandle(event);
 }
 
 bool ResetEvent(EventHandle event) {
     if (!event.IsValid()) return Fail(ERROR_INVALID_HANDLE);
-    return ::ResetEvent(reinterpret_cast<HANDLE>(event.value)) != 0;
+    return ::ResetEvent(Handle(event)) != 0;
 }
 
 void CloseEvent(EventHandle& event) {
     if (!event.IsValid()) return;
-    ::CloseHandle(reinterpret_cast<HANDLE>(event.value));
+    ::CloseHandle(Handle(event));
     event.value = -1;
 }
 
 bool WaitForEvent(EventHandle event) {
     if (!event.IsValid()) return Fail(ERROR_INVALID_HANDLE);
-    return ::WaitForSingleObject(reinterpret_cast<HANDLE>(event.value), INFINITE) == WAIT_OBJECT_0;
+    return ::WaitForSingleObject(Handle(event), INFINITE) == WAIT_OBJECT_0;
 }
 
 IoStart ReadFileOverlapped(FileHandle port, void* buffer, std::uint32_t capacity,

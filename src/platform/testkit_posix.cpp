@@ -21,6 +21,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "platform/internal.h"
 #include "platform/posix_internal.h"
 #include "platform/testkit.h"
 
@@ -29,20 +30,11 @@ extern char** environ;
 namespace platform::testkit {
 namespace {
 
-bool Fail(int error) {
-    SetLastError(static_cast<ErrorCode>(error));
-    return false;
-}
-
-bool FailErrno() {
-    return Fail(errno);
-}
-
-int Fd(FileHandle file) {
-    return static_cast<int>(file.value);
-}
-
-constexpr short kHungUp = POLLHUP | POLLERR;
+using internal::CheckGiven;
+using internal::Fail;
+using posix::FailErrno;
+using posix::Fd;
+using posix::kHungUp;
 
 // The time left of timeoutMs since start (TickCount), as poll takes it.
 int PollTimeout(std::uint32_t start, std::uint32_t timeoutMs) {
@@ -228,11 +220,7 @@ void Sleep(std::uint32_t ms) {
 // the slave, set raw here (as SetCommState would) before anyone else opens it.
 FileHandle OpenVirtualLine(char* deviceName, std::size_t size) {
     FileHandle line;
-    if (deviceName == nullptr || size == 0) {
-        Fail(EINVAL);
-        return line;
-    }
-    deviceName[0] = '\0';
+    if (!internal::CheckTextBuffer(deviceName, size)) return line;
     int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0) {
         FailErrno();
@@ -304,8 +292,8 @@ WaitResult WaitForInput(FileHandle line, std::uint32_t timeoutMs) {
 // The master shares the terminal settings of its slave: tcgetattr and tcsetattr on it
 // read and change the line that the recorder has open.
 bool GetVirtualLineSettings(FileHandle line, VirtualLineSettings* settings) {
+    if (!CheckGiven(settings)) return false;
     termios state;
-    if (settings == nullptr) return Fail(EINVAL);
     if (::tcgetattr(Fd(line), &state) != 0) return FailErrno();
     VirtualLineSettings result;
     result.baudRate = SpeedBaud(::cfgetospeed(&state));
@@ -472,7 +460,7 @@ std::uint64_t Process::PeakMemoryKb() const {
 }
 
 bool Process::GetUse(ProcessUse* use) const {
-    if (use == nullptr) return Fail(EINVAL);
+    if (!CheckGiven(use)) return false;
     if (state_->pid <= 0 || state_->exitCode != kStillRunning) return Fail(ESRCH);
     return ReadUse(state_->pid, use) || Fail(ESRCH);
 }

@@ -19,13 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/internal.h"
 #include "platform/testkit.h"
 #include "platform/win32_internal.h"
 
 namespace platform::testkit {
 namespace {
 
-using win32::Fail;
+using internal::Fail;
 
 std::uint64_t Quad(FILETIME time) {
     return static_cast<std::uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
@@ -215,7 +216,7 @@ bool CookVirtualLine(FileHandle /*line*/) {
 
 bool SignalEvent(EventHandle event) {
     if (!event.IsValid()) return Fail(ERROR_INVALID_HANDLE);
-    return ::SetEvent(reinterpret_cast<HANDLE>(event.value)) != 0;
+    return ::SetEvent(win32::Handle(event)) != 0;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -357,7 +358,7 @@ std::uint64_t Process::PeakMemoryKb() const {
 // native system information call: wakeUps stays 0, and asleep false (the test that asks
 // needs a virtual line, which Windows lacks).
 bool Process::GetUse(ProcessUse* use) const {
-    if (use == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (!internal::CheckGiven(use)) return false;
     if (!state_->Running() || ::WaitForSingleObject(state_->process, 0) == WAIT_OBJECT_0)
         return Fail(ERROR_INVALID_HANDLE);
     FILETIME created, exited, kernel, user;

@@ -1,7 +1,7 @@
 // What the Win32 files of the platform layer share: the conversion between handles and
-// their opaque values, the failure helper, and the bookkeeping of open serial ports that
-// plain reads and writes need. windows.h stays out of headers (its macros rename
-// functions): a HANDLE is a void*, a DWORD an unsigned long, as windows.h declares them.
+// their opaque values, and the bookkeeping of open serial ports that plain reads and writes
+// need. windows.h stays out of headers (its macros rename functions): a HANDLE is a void*,
+// as windows.h declares it.
 #pragma once
 
 #include "platform/platform.h"
@@ -17,10 +17,14 @@ inline FileHandle FromHandle(void* handle) {
     return FileHandle{reinterpret_cast<std::intptr_t>(handle)};
 }
 
-// errors_win32.cpp
+// An event's value is the HANDLE of the event object.
+inline void* Handle(EventHandle event) {
+    return reinterpret_cast<void*>(event.value);
+}
 
-// Makes error the calling thread's last error; answers false.
-bool Fail(unsigned long error);
+inline EventHandle EventFromHandle(void* handle) {
+    return EventHandle{reinterpret_cast<std::intptr_t>(handle)};
+}
 
 // serial_win32.cpp
 

@@ -67,16 +67,6 @@ void Say(const char* format, ...) {
     std::fflush(stderr);
 }
 
-// The system's text for code, or "error 0xCODE" when it has none.
-struct Reason {
-    explicit Reason(platform::ErrorCode code) {
-        if (!platform::ErrorText(code, text, sizeof text)) {
-            BoundedPrint(text, sizeof text, nullptr, "error 0x%08X", code);
-        }
-    }
-    char text[512];
-};
-
 // Set once the session has told where its files go; its last word (SayGamesSaved) is said
 // once, and only then.
 std::atomic<bool> sessionAnnounced{false};
@@ -104,7 +94,7 @@ void OnControlEvent() {
     SessionState& session = TheSession();
     session.sessionLock.lock();
     // A game that could not be saved stays on disk for the next recorder.
-    if (SaveAndReleaseCurrentGame() == 0) ForgetGameInProgress();
+    SaveGameInProgress(true);
     CloseLog();
     // A live record file is written only under the session lock, which this thread holds.
     // A replay's input is left to the process's end: the capture loop may be reading it.
@@ -185,11 +175,6 @@ void FolderOf(const char* path, char* folder, std::size_t size) {
     BoundedPrint(folder, size, nullptr, "%.*s", static_cast<int>(length), path);
 }
 
-// Says on standard error that the file at path cannot be created, and why.
-void ReportCannotCreate(const char* path, platform::ErrorCode code) {
-    Say("cannot create %s: %s", path, Reason(code).text);
-}
-
 // Whether the file at path may hold a session's data: it has some, or a running recorder
 // holds it. A file that cannot be opened otherwise cannot be truncated either.
 bool MayHoldData(const char* path) {
@@ -229,9 +214,7 @@ void RecoverDeadSessions(RecorderRun& run, std::size_t offset) {
         const char* pgnPath = ThePgnSession().pgnPath;
         Recovery done = RecoverGame(run.gameInProgressPath, pgnPath);
         if (done == Recovery::kRecovered || done == Recovery::kAlreadySaved) {
-            std::fprintf(stderr,
-                         "chessrec: recovered the game in progress of session %03d into %s\n",
-                         number, pgnPath);
+            Say("recovered the game in progress of session %03d into %s", number, pgnPath);
         }
         platform::CloseFile(lock);
     }
@@ -248,18 +231,18 @@ void ReportPortFailure(const CSerialPort& port) {
     const char* call = port.FailedCall() ? port.FailedCall() : "CreateFile";
     if (std::strcmp(call, "CreateFile") != 0) {
         Say("cannot set up %s%s%s (%s): %s (is it the board's serial line?)", quote, device, quote,
-            call, Reason(code).text);
+            call, platform::ReasonText(code).c_str());
         return;
     }
-    const char* hint = platform::SerialOpenHint(code);
+    const char* systemHint = platform::SerialOpenHint(code);
+    char hint[512] = "";
     if (platform::IsError(code, platform::ErrorKind::kNotFound)) {
-        Say("cannot open %s%s%s: %s (name the board's device in CHESSREC_PORT%s%s)", quote, device,
-            quote, Reason(code).text, hint ? "; " : "", hint ? hint : "");
-    } else if (hint) {
-        Say("cannot open %s%s%s: %s (%s)", quote, device, quote, Reason(code).text, hint);
-    } else {
-        Say("cannot open %s%s%s: %s", quote, device, quote, Reason(code).text);
+        BoundedPrint(hint, sizeof hint, nullptr, " (name the board's device in CHESSREC_PORT%s%s)",
+                     systemHint ? "; " : "", systemHint ? systemHint : "");
+    } else if (systemHint) {
+        BoundedPrint(hint, sizeof hint, nullptr, " (%s)", systemHint);
     }
+    Say("cannot open %s%s%s: %s%s", quote, device, quote, platform::ReasonText(code).c_str(), hint);
 }
 
 // How the search for a session number in one folder ended.
@@ -305,21 +288,21 @@ Found FindSessionNumber(RecorderRun& run, const char* stem) {
     return Found::kFailed;
 }
 
-// Says that the session log cannot be created, why, and what helps: a folder that does not
+// Says that a session file cannot be created, why, and what helps: a folder that does not
 // exist, or one the user may not write.
-void ReportLogRefused(const char* logPath, platform::ErrorCode code) {
+void ReportCannotCreate(const char* path, platform::ErrorCode code) {
     const char* hint = "";
     if (platform::IsError(code, platform::ErrorKind::kNotFound)) {
         hint = " (does the folder exist?)";
     } else if (platform::IsError(code, platform::ErrorKind::kAccessDenied)) {
         hint = " (CHESSREC_DIR can name a folder of your own)";
     }
-    Say("cannot create %s: %s%s", logPath, Reason(code).text, hint);
+    Say("cannot create %s: %s%s", path, platform::ReasonText(code).c_str(), hint);
 }
 
 StepEnd FinishOpening(const RecorderRun& run, Found found) {
     if (found == Found::kOpen) return std::nullopt;
-    if (found == Found::kLogRefused) ReportLogRefused(run.logPath, platform::LastError());
+    if (found == Found::kLogRefused) ReportCannotCreate(run.logPath, platform::LastError());
     return -1;
 }
 
@@ -373,7 +356,7 @@ StepEnd OpenSessionFiles(RecorderRun& run, const char* stem) {
     const platform::ErrorCode refused = platform::LastError();
     char here[kPathRoom];
     if (!platform::CurrentFolder(here, sizeof here)) {
-        ReportLogRefused(run.logPath, refused);
+        ReportCannotCreate(run.logPath, refused);
         return -1;
     }
     if (!MakeStem(ownStem, here)) return -1;
@@ -388,7 +371,8 @@ StepEnd OpenInput(RecorderRun& run) {
                                             platform::Disposition::kOpenExisting);
         if (!session.record.IsValid()) {
             platform::ErrorCode code = platform::LastError();
-            Say("cannot open record file %s: %s", run.replayPath, Reason(code).text);
+            Say("cannot open record file %s: %s", run.replayPath,
+                platform::ReasonText(code).c_str());
             char context[kPathRoom + 16];
             BoundedPrint(context, sizeof context, nullptr, "CreateFile(\"%s\")", run.replayPath);
             SystemErrorReport(context, code);
@@ -455,7 +439,7 @@ int Shutdown(RecorderRun& run) {
     if (TheSession().live) {
         // The line failed (the board's cable pulled): save the game in progress. One that
         // could not be saved stays on disk for the next recorder.
-        if (SaveAndReleaseCurrentGame() == 0) ForgetGameInProgress();
+        SaveGameInProgress(true);
     }
     // A replay that reaches its end does not save the game in progress.
     const bool gameLeft = pgn.currentGame && pgn.currentGame->startingPosition.continuation;

@@ -288,10 +288,11 @@ TEST(Save, AWriteThatFailsMidwayLeavesTheEarlierGames) {
     std::string firstText = PgnText(*first);
     ASSERT_EQ(Save(path, first).result, 0u);
 
-    // The fifth write of the save is inside the game's text.
+    // The fourth write of the save is the game's text (after the "\r\n", the backup's copy
+    // and the old contents before the game).
     Outcome failed;
     {
-        FaultPlan plan(FileOp::kWrite, 5, kDiskFull);
+        FaultPlan plan(FileOp::kWrite, 4, kDiskFull);
         failed = Save(path, GameWith("d2d4 d7d5"));
     }
     char text[512];

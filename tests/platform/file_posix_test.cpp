@@ -12,7 +12,7 @@ using namespace platform;
 
 TEST(FilePosixTest, AnotherProcessIsExcludedByAWriter) {
     ScratchDir dir;
-    std::string path = dir.File("game.pgn");
+    std::string path = dir / "game.pgn";
     FileHandle writer = OpenFile(path.c_str(), kWrite, Share::kNone, Disposition::kOpenAlways);
     ASSERT_TRUE(writer.IsValid());
     pid_t child = ::fork();

@@ -1,8 +1,6 @@
 // Files: sharing, the save's file calls, the copy of a PGN file, and the fault hook.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,17 +10,6 @@
 using namespace platform;
 
 namespace {
-
-void Put(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string Get(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 const ErrorCode kDiskFull = ErrorOf(ErrorKind::kDiskFull);
 const ErrorCode kDenied = ErrorOf(ErrorKind::kAccessDenied);
@@ -54,7 +41,6 @@ ErrorCode FailNthHook(FileOp op, FileHandle, const char*, void* context) {
 
 class FileTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir.Ok()); }
     void TearDown() override { SetFaultHook(nullptr, nullptr); }
     ScratchDir dir;
 };
@@ -76,8 +62,8 @@ TEST_F(FileTest, SharingFollowsAccessAndShareMode) {
         {kReadWrite, Share::kNone, kReadWrite, Share::kNone, false},
         {kRead, Share::kNone, kRead, Share::kRead, false},
     };
-    std::string path = dir.File("shared.pgn");
-    Put(path, "x");
+    std::string path = dir / "shared.pgn";
+    WriteBytes(path, "x");
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.firstAccess << "/" << int(c.firstShare) << " then "
                                         << c.secondAccess << "/" << int(c.secondShare));
@@ -99,12 +85,12 @@ TEST_F(FileTest, SharingFollowsAccessAndShareMode) {
         EXPECT_TRUE(again.IsValid());
         CloseFile(again);
     }
-    EXPECT_EQ(Get(path), "x");
+    EXPECT_EQ(ReadBytes(path), "x");
 }
 
 TEST_F(FileTest, CreateAlwaysTruncatesOnlyOnceItHoldsTheFile) {
-    std::string path = dir.File("chess.000.log");
-    Put(path, "earlier session");
+    std::string path = dir / "chess.000.log";
+    WriteBytes(path, "earlier session");
     FileHandle holder = OpenFile(path.c_str(), kWrite, Share::kRead, Disposition::kOpenAlways);
     ASSERT_TRUE(holder.IsValid());
 
@@ -112,17 +98,17 @@ TEST_F(FileTest, CreateAlwaysTruncatesOnlyOnceItHoldsTheFile) {
     EXPECT_FALSE(second.IsValid());
     EXPECT_TRUE(IsError(LastError(), platform::ErrorKind::kSharingViolation));
     // A reader that takes no lock (tail -f) still sees the contents, untouched.
-    EXPECT_EQ(Get(path), "earlier session");
+    EXPECT_EQ(ReadBytes(path), "earlier session");
 
     ASSERT_TRUE(CloseFile(holder));
     second = OpenFile(path.c_str(), kWrite, Share::kRead, Disposition::kCreateAlways);
     ASSERT_TRUE(second.IsValid());
     CloseFile(second);
-    EXPECT_EQ(Get(path), "");
+    EXPECT_EQ(ReadBytes(path), "");
 }
 
 TEST_F(FileTest, DispositionsAndRefusals) {
-    std::string path = dir.File("new.pgn");
+    std::string path = dir / "new.pgn";
     EXPECT_FALSE(OpenFile(path.c_str(), kRead, Share::kRead, Disposition::kOpenExisting).IsValid());
     EXPECT_TRUE(IsError(LastError(), platform::ErrorKind::kNotFound));
     EXPECT_FALSE(FileExists(path.c_str()));
@@ -137,10 +123,10 @@ TEST_F(FileTest, DispositionsAndRefusals) {
     EXPECT_TRUE(FileExists(path.c_str()));
     CloseFile(file);
 
-    Put(path, "kept");
+    WriteBytes(path, "kept");
     file = OpenFile(path.c_str(), kReadWrite, Share::kNone, Disposition::kOpenAlways);
     CloseFile(file);
-    EXPECT_EQ(Get(path), "kept");
+    EXPECT_EQ(ReadBytes(path), "kept");
 
     // A folder is not a file to save into.
     EXPECT_FALSE(
@@ -154,7 +140,7 @@ TEST_F(FileTest, DispositionsAndRefusals) {
 
 // The rewrite of a save: append, seek back, cut at the new end, read to the end.
 TEST_F(FileTest, SeekCutAndShortReadAtTheEnd) {
-    std::string path = dir.File("game.pgn");
+    std::string path = dir / "game.pgn";
     FileHandle file = OpenFile(path.c_str(), kReadWrite, Share::kNone, Disposition::kCreateAlways);
     ASSERT_TRUE(file.IsValid());
     std::uint32_t count = 0;
@@ -179,7 +165,7 @@ TEST_F(FileTest, SeekCutAndShortReadAtTheEnd) {
 }
 
 TEST_F(FileTest, HookFailsTheThirdWriteLikeAFullDisk) {
-    std::string path = dir.File("game.pgn");
+    std::string path = dir / "game.pgn";
     FileHandle file = OpenFile(path.c_str(), kWrite, Share::kNone, Disposition::kCreateAlways);
     ASSERT_TRUE(file.IsValid());
     FailNth fail{FileOp::kWrite, 3, kDiskFull};
@@ -192,11 +178,11 @@ TEST_F(FileTest, HookFailsTheThirdWriteLikeAFullDisk) {
     EXPECT_EQ(written, 0u);
     SetFaultHook(nullptr, nullptr);
     CloseFile(file);
-    EXPECT_EQ(Get(path), "[Event \"?\"]");
+    EXPECT_EQ(ReadBytes(path), "[Event \"?\"]");
 }
 
 TEST_F(FileTest, FailedCloseStillReleasesTheHandle) {
-    std::string path = dir.File("game.pgn");
+    std::string path = dir / "game.pgn";
     FileHandle file = OpenFile(path.c_str(), kWrite, Share::kNone, Disposition::kCreateAlways);
     FailNth fail{FileOp::kClose, 1, kDenied};
     SetFaultHook(FailNthHook, &fail);
@@ -212,33 +198,33 @@ TEST_F(FileTest, CopyReplacesTheDestinationByteForByte) {
     std::string source(100003, '\0');
     for (std::size_t i = 0; i < source.size(); ++i)
         source[i] = char(i * 7 + i / 251);
-    std::string from = dir.File("chess.000.pgn");
-    std::string to = dir.File("chess.000.pgn.bak");
-    Put(from, source);
-    Put(to, std::string(250000, 'o'));
+    std::string from = dir / "chess.000.pgn";
+    std::string to = dir / "chess.000.pgn.bak";
+    WriteBytes(from, source);
+    WriteBytes(to, std::string(250000, 'o'));
     ASSERT_TRUE(CopyFileOver(from.c_str(), to.c_str()));
-    EXPECT_TRUE(Get(to) == source);
-    EXPECT_TRUE(Get(from) == source);
+    EXPECT_TRUE(ReadBytes(to) == source);
+    EXPECT_TRUE(ReadBytes(from) == source);
 
-    Put(from, "");
+    WriteBytes(from, "");
     ASSERT_TRUE(CopyFileOver(from.c_str(), to.c_str()));
-    EXPECT_EQ(Get(to), "");
+    EXPECT_EQ(ReadBytes(to), "");
 }
 
 TEST_F(FileTest, FailedCopiesLeaveFilesAndHandlesAlone) {
-    std::string from = dir.File("chess.000.pgn");
-    std::string to = dir.File("chess.000.pgn.bak");
+    std::string from = dir / "chess.000.pgn";
+    std::string to = dir / "chess.000.pgn.bak";
 
-    Put(to, "old backup");
-    EXPECT_FALSE(CopyFileOver(dir.File("missing.pgn").c_str(), to.c_str()));
+    WriteBytes(to, "old backup");
+    EXPECT_FALSE(CopyFileOver((dir / "missing.pgn").c_str(), to.c_str()));
     EXPECT_TRUE(IsError(LastError(), platform::ErrorKind::kNotFound));
-    EXPECT_EQ(Get(to), "old backup");
+    EXPECT_EQ(ReadBytes(to), "old backup");
 
     // A copy onto itself must not cut the file before it finds out.
-    Put(from, "1. e4 *\r\n");
+    WriteBytes(from, "1. e4 *\r\n");
     EXPECT_FALSE(CopyFileOver(from.c_str(), from.c_str()));
     EXPECT_TRUE(IsError(LastError(), platform::ErrorKind::kSharingViolation));
-    EXPECT_EQ(Get(from), "1. e4 *\r\n");
+    EXPECT_EQ(ReadBytes(from), "1. e4 *\r\n");
 
     // The destination held open by another program.
     FileHandle holder = OpenFile(to.c_str(), kRead, Share::kRead, Disposition::kOpenExisting);
@@ -269,25 +255,25 @@ TEST_F(FileTest, FailedCopiesLeaveFilesAndHandlesAlone) {
     SetFaultHook(nullptr, nullptr);
     EXPECT_TRUE(NothingHolds(from));
     EXPECT_TRUE(NothingHolds(to));
-    EXPECT_EQ(Get(from), "1. e4 *\r\n");
+    EXPECT_EQ(ReadBytes(from), "1. e4 *\r\n");
 }
 
 // A rename over replaces the old file; one without replacing refuses an existing name and
 // leaves both files as they were. The folder they lie in can be flushed.
 TEST_F(FileTest, RenamesReplaceOnlyWhenAsked) {
-    std::string temp = dir.File("chess.000.pgn.tmp");
-    std::string pgn = dir.File("chess.000.pgn");
-    Put(temp, "new");
-    Put(pgn, "old");
+    std::string temp = dir / "chess.000.pgn.tmp";
+    std::string pgn = dir / "chess.000.pgn";
+    WriteBytes(temp, "new");
+    WriteBytes(pgn, "old");
     EXPECT_FALSE(RenameFileNoReplace(temp.c_str(), pgn.c_str()));
-    EXPECT_EQ(Get(temp), "new");
-    EXPECT_EQ(Get(pgn), "old");
+    EXPECT_EQ(ReadBytes(temp), "new");
+    EXPECT_EQ(ReadBytes(pgn), "old");
     EXPECT_TRUE(RenameFileOver(temp.c_str(), pgn.c_str()));
-    EXPECT_EQ(Get(pgn), "new");
+    EXPECT_EQ(ReadBytes(pgn), "new");
     EXPECT_FALSE(FileExists(temp.c_str()));
-    std::string other = dir.File("chess.001.pgn");
+    std::string other = dir / "chess.001.pgn";
     EXPECT_TRUE(RenameFileNoReplace(pgn.c_str(), other.c_str()));
-    EXPECT_EQ(Get(other), "new");
+    EXPECT_EQ(ReadBytes(other), "new");
     EXPECT_FALSE(FileExists(pgn.c_str()));
     EXPECT_TRUE(FlushFolderOf(other.c_str()));
     EXPECT_FALSE(RenameFileOver(temp.c_str(), pgn.c_str()));

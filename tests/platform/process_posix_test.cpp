@@ -1,6 +1,5 @@
-// The error box on standard error, the system's texts, and the stop signals that end a
-// recording through the console control handler.
-#include <fcntl.h>
+// Codes the system has no text for, and the stop signals that end a recording through the
+// console control handler.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -11,7 +10,6 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "support/files.h"
 
 using namespace platform;
 
@@ -24,31 +22,6 @@ std::string ReadAll(int fd) {
     while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
         text.append(buffer, n);
     return text;
-}
-
-// Runs body with standard output and standard error sent to files; answers both texts.
-template <typename Body>
-std::pair<std::string, std::string> Captured(Body body) {
-    ScratchDir dir;
-    std::fflush(stdout);
-    std::fflush(stderr);
-    int out = ::open(dir.File("out").c_str(), O_CREAT | O_RDWR, 0600);
-    int err = ::open(dir.File("err").c_str(), O_CREAT | O_RDWR, 0600);
-    int savedOut = ::dup(1), savedErr = ::dup(2);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    body();
-    std::fflush(stdout);
-    ::dup2(savedOut, 1);
-    ::dup2(savedErr, 2);
-    ::close(savedOut);
-    ::close(savedErr);
-    ::lseek(out, 0, SEEK_SET);
-    ::lseek(err, 0, SEEK_SET);
-    auto texts = std::make_pair(ReadAll(out), ReadAll(err));
-    ::close(out);
-    ::close(err);
-    return texts;
 }
 
 struct Noisy {
@@ -105,14 +78,6 @@ TEST(ErrorPosixTest, CodesWithoutADescriptionHaveNoText) {
     EXPECT_STREQ(text, "");
     EXPECT_FALSE(ErrorText(0x80004005u, text, sizeof text));
     EXPECT_STREQ(text, "");
-}
-
-TEST(ErrorPosixTest, ErrorBoxIsOneLineOnStandardError) {
-    auto [out, err] = Captured([] {
-        ShowErrorBox("Unable to save game in '/tmp/chess.000.pgn'", "No space left on device");
-    });
-    EXPECT_EQ(out, "");
-    EXPECT_EQ(err, "Unable to save game in '/tmp/chess.000.pgn': No space left on device\n");
 }
 
 TEST(ProcessPosixTest, StopSignalsRunTheHandlerWhichExitsCleanly) {

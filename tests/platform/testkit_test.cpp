@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/board_line.h"
 #include "support/files.h"
 #include "support/process.h"
 
@@ -17,25 +18,6 @@ using namespace platform;
 using namespace platform::testkit;
 
 namespace {
-
-// Reads from the recorder's end as the capture loop does, until want bytes have come.
-std::string ReceiveOnPort(FileHandle port, std::size_t want) {
-    Overlapped overlap;
-    overlap.event = CreateIoEvent();
-    std::string got;
-    unsigned char buffer[64];
-    while (got.size() < want) {
-        std::uint32_t count = 0;
-        IoStart start = ReadFileOverlapped(port, buffer, sizeof buffer, &count, &overlap);
-        if (start == IoStart::kFailed) break;
-        if (start == IoStart::kPending &&
-            (!WaitForEvent(overlap.event) || !GetOverlappedResult(port, &overlap, &count, false)))
-            break;
-        got.append(reinterpret_cast<char*>(buffer), count);
-    }
-    CloseEvent(overlap.event);
-    return got;
-}
 
 // How to run args with the standard files given ("": the null device).
 ProcessOptions Options(std::vector<std::string> args, std::string in = "", std::string out = "",

@@ -12,22 +12,11 @@
 #include <vector>
 
 #include "support/files.h"
+#include "support/pgn_helpers.h"
 #include "support/process.h"
 #include "support/scripts.h"
 
 namespace {
-
-// The games of a PGN file, each from its "[Event " to the next.
-std::vector<std::string> Games(const std::string& pgn) {
-    std::vector<std::string> games;
-    std::size_t at = pgn.find("[Event ");
-    while (at != std::string::npos) {
-        std::size_t next = pgn.find("[Event ", at + 1);
-        games.push_back(pgn.substr(at, next == std::string::npos ? next : next - at));
-        at = next;
-    }
-    return games;
-}
 
 // The move text of one game, as tokens, without the termination marker.
 std::vector<std::string> Moves(const std::string& game) {
@@ -38,13 +27,6 @@ std::vector<std::string> Moves(const std::string& game) {
         if (token != "*") tokens.push_back(token);
     }
     return tokens;
-}
-
-// A game without the line ends after it (the last game of a file has no separator behind it).
-std::string Trimmed(std::string game) {
-    while (game.ends_with("\r\n"))
-        game.resize(game.size() - 2);
-    return game;
 }
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
@@ -123,19 +105,19 @@ TEST_F(Faults, AStoppedRecorderSavesOnlyWholeGames) {
         RunToAnyPoint(*recorder, random);
         recorder->Stop();
         ASSERT_EQ(recorder->Wait(), 0);
-        std::vector<std::string> games = Games(ReadBytes(folder / "chessrec.000.pgn"));
+        std::string pgn = ReadBytes(folder / "chessrec.000.pgn");
+        std::vector<std::string> games = Games(pgn);
         ASSERT_FALSE(games.empty());
         ASSERT_LE(games.size(), reference.size() + 1);
         // Every game but the last was saved at a new game, whole.
         for (std::size_t i = 0; i + 1 < games.size(); ++i) {
-            ASSERT_EQ(Trimmed(games[i]), Trimmed(reference[i]))
-                << "round " << round << ", game " << i;
+            ASSERT_EQ(games[i], reference[i]) << "round " << round << ", game " << i;
         }
         // The last is the game in progress when the recorder was stopped (or, when the
         // replay had ended already, the session's last saved game): its moves begin the
         // moves of that game. Stopped after the last new game, it is a game without moves.
         const std::string& last = games.back();
-        ASSERT_TRUE(last.ends_with(" *\r\n\r\n")) << last;
+        ASSERT_TRUE(pgn.ends_with(" *\r\n\r\n")) << last;
         std::vector<std::string> played = Moves(last);
         std::vector<std::string> whole;
         if (games.size() <= reference.size()) whole = Moves(reference[games.size() - 1]);

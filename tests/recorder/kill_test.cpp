@@ -14,6 +14,7 @@
 
 #include "support/board_line.h"
 #include "support/files.h"
+#include "support/pgn_helpers.h"
 #include "support/process.h"
 
 namespace {
@@ -40,41 +41,15 @@ const std::vector<Event> kSession = {
     {MoveMessage("e7e5"), "1... e5\n", "1. c4 e5"},
 };
 
-std::string GameText(const std::string& moves) {
-    return "[Event \"?\"]\r\n[Site \"?\"]\r\n[Date \"????.??.??\"]\r\n[Round \"?\"]\r\n"
-           "[White \"White\"]\r\n[Black \"Black\"]\r\n[Result \"*\"]\r\n\r\n" +
-           moves + " *";
-}
-
-// The games of a PGN file, each from its "[Event " up to its termination marker: the empty
-// lines between games are not part of them.
-std::vector<std::string> Games(const std::string& pgn) {
-    std::vector<std::string> games;
-    for (std::size_t at = pgn.find("[Event "); at != std::string::npos;) {
-        std::size_t next = pgn.find("[Event ", at + 1);
-        std::string game = pgn.substr(at, next == std::string::npos ? next : next - at);
-        games.push_back(game.substr(0, game.find_last_not_of("\r\n") + 1));
-        at = next;
-    }
-    return games;
-}
-
 // (the number of events played before the kill, milliseconds between the last line and it)
-class KilledRecorder : public testing::TestWithParam<std::pair<int, int>> {
-protected:
-    void SetUp() override {
-        if (!NoVirtualLineReason().empty()) GTEST_SKIP() << NoVirtualLineReason();
-    }
-};
+class KilledRecorder : public NeedsVirtualLine<testing::TestWithParam<std::pair<int, int>>> {};
 
 TEST_P(KilledRecorder, TheNextStartSavesTheGameInProgress) {
     const auto [played, delayMs] = GetParam();
     ScratchDir dir;
     BoardLine line;
     ASSERT_TRUE(line.Ok());
-    Child recorder({ChessrecBinary()},
-                   {"CHESSREC_DIR=" + dir.Path(), "CHESSREC_PORT=" + line.Device()},
-                   dir / "out.txt", dir / "err.txt");
+    LiveRecorder recorder(dir, line.Device());
     std::string sent = kFirstTime;
     line.Send(kFirstTime);
     ASSERT_EQ(line.Receive(1), "\x99");
@@ -131,7 +106,7 @@ TEST_P(KilledRecorder, TheNextStartSavesTheGameInProgress) {
     if (expected.back().empty() && games.size() + 1 == expected.size()) expected.pop_back();
     ASSERT_EQ(games.size(), expected.size()) << ReadBytes(pgnPath);
     for (std::size_t i = 0; i < games.size(); ++i)
-        EXPECT_EQ(games[i], GameText(expected[i])) << "game " << i;
+        EXPECT_EQ(games[i], DefaultTags() + "\r\n" + expected[i] + " *") << "game " << i;
     RunResult index = RunProgram(dir, {PgnindexBinary(), pgnPath});
     EXPECT_EQ(index.status, 0);
     EXPECT_EQ(std::count(index.out.begin(), index.out.end(), '\n'), static_cast<long>(games.size()))

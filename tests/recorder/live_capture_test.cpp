@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "board/iio.h"
+#include "pgn/keep.h"
+#include "pgn/session.h"
 #include "platform/platform.h"
 #include "platform/testkit.h"
 #include "recorder/capture.h"
@@ -15,6 +17,7 @@
 #include "session/state.h"
 #include "support/board_line.h"
 #include "support/files.h"
+#include "support/pgn_helpers.h"
 #include "support/process.h"
 
 namespace platform {
@@ -99,7 +102,6 @@ class LiveCapture : public ::testing::Test {
 protected:
     // A live session's files without its port: the board is the test's.
     void SetUp() override {
-        ASSERT_TRUE(dir.Ok());
         ResetSession();
         ASSERT_EQ(OpenSessionFiles(run, (dir / "s.").c_str()), std::nullopt);
         CreateRecordFile(run);
@@ -183,9 +185,7 @@ TEST_F(LiveCapture, AFailedRecordWriteIsReportedOnceAndCaptureGoesOn) {
 class LiveCaptureKeep : public LiveCapture, public testing::WithParamInterface<platform::FileOp> {};
 
 TEST_P(LiveCaptureKeep, AFailedWriteOfTheGameInProgressKeepsTheLastOne) {
-    const std::string tags =
-        "[Event \"?\"]\r\n[Site \"?\"]\r\n[Date \"????.??.??\"]\r\n[Round \"?\"]\r\n"
-        "[White \"White\"]\r\n[Black \"Black\"]\r\n[Result \"*\"]\r\n\r\n";
+    const std::string tags = DefaultTags() + "\r\n";
     const std::string path = run.gameInProgressPath;
     ASSERT_FALSE(Exists(path));  // nothing to keep before the first move
     // The write of the game in progress after 1... e5 fails at the step.
@@ -217,9 +217,8 @@ TEST_P(LiveCaptureKeep, AFailedWriteOfTheGameInProgressKeepsTheLastOne) {
     EXPECT_EQ(ReadBytes(path), tags + "1. e4 e5 2. Nf3 *\r\n\r\n");
     EXPECT_FALSE(Exists(path + ".tmp"));
     std::string log = ReadBytes(run.logPath);
-    char reason[256];
-    platform::ErrorText(platform::ErrorOf(platform::ErrorKind::kDiskFull), reason, sizeof reason);
-    const std::string report = std::string("WriteFile(game in progress) : ") + reason + " (0x";
+    const std::string report = SystemErrorLine("WriteFile(game in progress)",
+                                               platform::ErrorOf(platform::ErrorKind::kDiskFull));
     std::size_t at = log.find(report);
     EXPECT_NE(at, std::string::npos) << log;
     EXPECT_EQ(log.find(report, at + 1), std::string::npos) << log;
@@ -233,3 +232,40 @@ INSTANTIATE_TEST_SUITE_P(Steps, LiveCaptureKeep,
                                     : info.param == platform::FileOp::kFlush ? "Flush"
                                                                              : "Rename";
                          });
+
+// A game whose save fails when the board starts the next one is not lost: it stays in the
+// game in progress file, ahead of the next game, and after the session's end, for the next
+// start to put into the PGN file.
+TEST_F(LiveCapture, AGameThatCouldNotBeSavedStaysForTheNextStart) {
+    const std::string tags = DefaultTags() + "\r\n";
+    const std::string first = tags + "1. e4 e5 *\r\n\r\n";
+    const std::string second = tags + "1. d4 *\r\n\r\n";
+    {
+        // The first save cannot create its temporary file.
+        platform::SetFaultHook(
+            [](platform::FileOp op, platform::FileHandle, const char* path, void*) {
+                const bool save = op == platform::FileOp::kOpen && path &&
+                                  std::string(path).ends_with(".000.pgn.tmp");
+                return save ? platform::ErrorOf(platform::ErrorKind::kDiskFull)
+                            : platform::ErrorCode{0};
+            },
+            nullptr);
+        ScriptedBoard board({kFirstTime, MoveMessage("e2e4"), MoveMessage("e7e5"), NewGameMessage(),
+                             MoveMessage("d2d4") + "\xFF"},
+                            run.recordPath);
+        board.watchPath = run.gameInProgressPath;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(Capture(board), "1. e4\n1... e5\nNew game\n1. d4\nUnable to read\n");
+        platform::SetFaultHook(nullptr, nullptr);
+        EXPECT_EQ(Shutdown(run), 0);
+        testing::internal::GetCapturedStderr();
+        ASSERT_EQ(board.watchedAtAnswer.size(), 2u);
+        EXPECT_EQ(board.watchedAtAnswer[1], first + "\r\n" + second);
+    }
+    const std::string pgn = ThePgnSession().pgnPath;
+    EXPECT_EQ(ReadBytes(pgn), second);
+    EXPECT_EQ(ReadBytes(run.gameInProgressPath), first);
+    EXPECT_EQ(RecoverGame(run.gameInProgressPath, pgn.c_str()), Recovery::kRecovered);
+    EXPECT_EQ(ReadBytes(pgn), second + "\r\n" + first);
+    EXPECT_FALSE(Exists(run.gameInProgressPath));
+}

@@ -17,30 +17,20 @@
 
 namespace {
 
-class StopSignal : public testing::TestWithParam<int> {
-protected:
-    void SetUp() override {
-        if (!NoVirtualLineReason().empty()) GTEST_SKIP() << NoVirtualLineReason();
-    }
-};
+class StopSignal : public NeedsVirtualLine<testing::TestWithParam<int>> {};
 
 TEST_P(StopSignal, SavesTheGameInProgress) {
     ScratchDir dir;
     BoardLine line;
     ASSERT_TRUE(line.Ok());
-    Child recorder({ChessrecBinary()},
-                   {"CHESSREC_DIR=" + dir.Path(), "CHESSREC_PORT=" + line.Device()},
-                   dir / "out.txt", dir / "err.txt");
+    LiveRecorder recorder(dir, line.Device());
     line.Send(kFirstTime + MoveMessage("e2e4") + MoveMessage("e7e5") + MoveMessage("g1f3"));
     ASSERT_TRUE(recorder.WaitForOutput("2. Nf3\n")) << recorder.Out() << recorder.Err();
     ASSERT_EQ(::kill(static_cast<pid_t>(recorder.Id()), GetParam()), 0);
     EXPECT_EQ(recorder.Wait(), 0);
     EXPECT_EQ(recorder.Out(), "1. e4\n1... e5\n2. Nf3\n");
     // The control handler's last word comes after the save.
-    EXPECT_EQ(recorder.Err(), "chessrec: session 000 in " + dir.Path() +
-                                  ": chessrec.000.pgn, .log and .rec; board on " + line.Device() +
-                                  "\nchessrec: 1 game saved in " + (dir / "chessrec.000.pgn") +
-                                  "\n");
+    EXPECT_EQ(recorder.Err(), OneGameSessionErr(dir, line.Device()));
     EXPECT_TRUE(ReadBytes(dir / "chessrec.000.pgn").ends_with("\r\n\r\n1. e4 e5 2. Nf3 *\r\n\r\n"));
 
     int again = ::open(line.Device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

@@ -3,60 +3,29 @@
 // Where the machine has no virtual line, these tests are skipped.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <chrono>
 #include <cstdlib>
-#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/board_line.h"
 #include "support/files.h"
+#include "support/pgn_helpers.h"
 #include "support/process.h"
 
 namespace {
 
-// The tags of every game the recorder saves: nothing in it changes them.
-const std::string kTags =
-    "[Event \"?\"]\r\n[Site \"?\"]\r\n[Date \"????.??.??\"]\r\n[Round \"?\"]\r\n"
-    "[White \"White\"]\r\n[Black \"Black\"]\r\n[Result \"*\"]\r\n\r\n";
-
-// One live recorder, on line, with its session files in dir.
-class LiveRecorder {
-public:
-    LiveRecorder(const ScratchDir& dir, const std::string& device, const std::string& name = "")
-        : dir_(dir),
-          child_({ChessrecBinary()}, {"CHESSREC_DIR=" + dir.Path(), "CHESSREC_PORT=" + device},
-                 dir / ("out" + name + ".txt"), dir / ("err" + name + ".txt")) {}
-
-    // Waits until the console shows text (each line is printed as soon as it is known).
-    bool Shows(const std::string& text) { return child_.WaitForOutput(text); }
-    std::string Out() const { return child_.Out(); }
-    std::string Err() const { return child_.Err(); }
-    bool GetUse(platform::testkit::ProcessUse* use) const { return child_.GetUse(use); }
-    // Stops it as Ctrl-C does; answers the exit code (-1: it did not end in time).
-    int Stop() {
-        child_.Stop();
-        return Wait();
-    }
-    int Wait() { return child_.Wait(); }
-
-    std::string File(int number, const char* kind) const {
-        char name[32];
-        std::snprintf(name, sizeof name, "chessrec.%03d.%s", number, kind);
-        return ReadBytes(dir_ / name);
-    }
-
-private:
-    const ScratchDir& dir_;
-    Child child_;
-};
+// The tags of every game the recorder saves (nothing in it changes them), and the empty
+// line after them.
+const std::string kTags = DefaultTags() + "\r\n";
 
 // Sends message, then waits until the recorder shows its line on the console.
 void Play(BoardLine& line, LiveRecorder& recorder, const std::string& message,
           const std::string& shown) {
     line.Send(message);
-    ASSERT_TRUE(recorder.Shows(shown)) << "waiting for " << shown << ", console:\n"
-                                       << recorder.Out() << recorder.Err();
+    ASSERT_TRUE(recorder.WaitForOutput(shown)) << "waiting for " << shown << ", console:\n"
+                                               << recorder.Out() << recorder.Err();
 }
 
 std::string Concatenated(const std::vector<RecordedChunk>& records) {
@@ -77,12 +46,7 @@ void ExpectRecordOf(const std::string& file, const std::string& sent) {
     }
 }
 
-class LiveSession : public testing::Test {
-protected:
-    void SetUp() override {
-        if (!NoVirtualLineReason().empty()) GTEST_SKIP() << NoVirtualLineReason();
-    }
-};
+class LiveSession : public NeedsVirtualLine<> {};
 
 }  // namespace
 
@@ -100,11 +64,11 @@ TEST_F(LiveSession, AnswersOnlyTheFirstTimeMessageAndFF) {
     Play(line, recorder, "\xFF" + MoveMessage("e7e5"), "1... e5\n");
     EXPECT_EQ(line.Received(), "\x99");
     // Time messages after the first, and take-backs (which begin with 0x99): not answered.
-    line.Send(std::string("\x93\x00\x10\x00\x00\x10\x00\x00\x00", 9));
-    Play(line, recorder, std::string("\x99\0\0\0\0", 5), "Take back\n");
+    line.Send(TimeMessage({0, 0x10, 0, 0, 0x10, 0, 0, 0}));
+    Play(line, recorder, TakeBackMessage(), "Take back\n");
     Play(line, recorder, kFirstTime, "New game\n");
     Play(line, recorder, MoveMessage("d2d4"), "1. d4\n");
-    EXPECT_EQ(recorder.Stop(), 0);
+    EXPECT_EQ(recorder.StopAndWait(), 0);
     EXPECT_EQ(line.Received(), "");  // also what was still on its way when it stopped
 }
 
@@ -176,7 +140,7 @@ TEST_F(LiveSession, SetsARawLineThatCarriesControlBytes) {
     EXPECT_NE(log.find("Move : 90 13 33 03 04  =>  D2 D4\n"), std::string::npos) << log;
     EXPECT_NE(log.find("Move : 90 04 03 7F 15  =>  E1 D1\n"), std::string::npos) << log;
     EXPECT_NE(log.find("Move : 90 11 21 12 0F  =>  B2 B3\n"), std::string::npos) << log;
-    EXPECT_EQ(recorder.Stop(), 0);
+    EXPECT_EQ(recorder.StopAndWait(), 0);
     ExpectRecordOf(recorder.File(0, "rec"), sent);
     EXPECT_EQ(recorder.File(0, "pgn"),
               kTags +
@@ -208,21 +172,19 @@ TEST_F(LiveSession, RecordReplaysToTheSameSession) {
     std::string split = MoveMessage("g1f3");
     line.Send(split.substr(0, 2));
     sent += split.substr(0, 2);
-    ASSERT_TRUE(BoardLine::WaitFor(
-        [&] {
-            bool whole = false;
-            return Concatenated(ReadRecords(recorder.File(0, "rec"), &whole)) == sent;
-        },
-        kProgramDeadlineMs));
+    ASSERT_TRUE(WaitFor([&] {
+        bool whole = false;
+        return Concatenated(ReadRecords(recorder.File(0, "rec"), &whole)) == sent;
+    }));
     send(split.substr(2), "2. Nf3\n");
     send(std::string("\x86\x01\x02\x03", 4) + "\x42\x43" + MoveMessage("a7a1"),
          "Invalid Move : 90 60 00\n");
-    send(std::string("\x99\0\0\0\0", 5), "Take back\n");
+    send(TakeBackMessage(), "Take back\n");
     send(MoveMessage("g1f3") + std::string("\x8F\x10\x11\x12\x13", 5) + MoveMessage("b8c6"),
          "2... Nc6\n");
-    send(std::string("\x93\0\0\0\0\0\0\0\0", 9), "New game\n");
+    send(NewGameMessage(), "New game\n");
     send(MoveMessage("d2d4") + std::string(20, '\x00') + MoveMessage("d7d5"), "1... d5\n");
-    EXPECT_EQ(recorder.Stop(), 0);
+    EXPECT_EQ(recorder.StopAndWait(), 0);
 
     std::string record = recorder.File(0, "rec");
     ExpectRecordOf(record, sent);
@@ -279,10 +241,7 @@ TEST_F(LiveSession, HangUpEndsTheCaptureAndSavesTheGame) {
     EXPECT_EQ(recorder.Wait(), 0);
     EXPECT_EQ(recorder.Out(), "1. e4\n1... e5\nUnable to read\n");
     EXPECT_EQ(recorder.File(0, "pgn"), kTags + "1. e4 e5 *\r\n\r\n");
-    EXPECT_EQ(recorder.Err(), "chessrec: session 000 in " + dir.Path() +
-                                  ": chessrec.000.pgn, .log and .rec; board on " + line.Device() +
-                                  "\nchessrec: 1 game saved in " + (dir / "chessrec.000.pgn") +
-                                  "\n");
+    EXPECT_EQ(recorder.Err(), OneGameSessionErr(dir, line.Device()));
     bool whole = false;
     ReadRecords(recorder.File(0, "rec"), &whole);
     EXPECT_TRUE(whole);
@@ -332,31 +291,6 @@ TEST(LivePort, WithoutAPortTheRecorderFails) {
     }
 }
 
-// A device the user may not open: the reason, and what to do about it.
-TEST(LivePort, ADeviceTheUserMayNotOpen) {
-    ScratchDir dir;
-    std::string plain = dir / "plain-file";
-    WriteBytes(plain, "");
-    std::filesystem::permissions(plain, std::filesystem::perms::none);
-    platform::FileHandle test =
-        platform::OpenFile(plain.c_str(), platform::kReadWrite, platform::Share::kNone,
-                           platform::Disposition::kOpenExisting);
-    if (test.IsValid()) {
-        platform::CloseFile(test);
-        GTEST_SKIP() << "permissions do not stop this user (root): no permission case";
-    }
-    RunResult run = RunProgram(dir, {ChessrecBinary()},
-                               {"CHESSREC_DIR=" + dir.Path(), "CHESSREC_PORT=" + plain});
-    EXPECT_EQ(run.status, 255);
-    const std::string said = "chessrec: cannot open " + plain + ": " +
-                             ErrorKindText(platform::ErrorKind::kAccessDenied) + " (";
-    EXPECT_EQ(run.err.rfind(said, 0), 0u) << run.err;
-    EXPECT_NE(run.err.find(
-                  platform::SerialOpenHint(platform::ErrorOf(platform::ErrorKind::kAccessDenied))),
-              std::string::npos)
-        << run.err;
-}
-
 // Two live recorders in one folder each take a number of their own and keep their files.
 TEST_F(LiveSession, TwoRecordersInOneFolder) {
     ScratchDir dir;
@@ -370,8 +304,8 @@ TEST_F(LiveSession, TwoRecordersInOneFolder) {
     Play(second, two, MoveMessage("d2d4"), "1. d4\n");
     Play(first, one, MoveMessage("e7e5"), "1... e5\n");
     Play(second, two, MoveMessage("g8f6"), "1... Nf6\n");
-    EXPECT_EQ(one.Stop(), 0);
-    EXPECT_EQ(two.Stop(), 0);
+    EXPECT_EQ(one.StopAndWait(), 0);
+    EXPECT_EQ(two.StopAndWait(), 0);
 
     EXPECT_EQ(one.File(0, "pgn"), kTags + "1. e4 e5 *\r\n\r\n");
     EXPECT_EQ(two.File(1, "pgn"), kTags + "1. d4 Nf6 *\r\n\r\n");
@@ -393,8 +327,7 @@ TEST_F(LiveSession, IdleRecorderSleepsOnThePort) {
     ASSERT_TRUE(line.WaitForSetup());
     // Once set up, it goes to sleep.
     platform::testkit::ProcessUse before;
-    ASSERT_TRUE(BoardLine::WaitFor([&] { return recorder.GetUse(&before) && before.asleep; },
-                                   kProgramDeadlineMs))
+    ASSERT_TRUE(WaitFor([&] { return recorder.GetUse(&before) && before.asleep; }))
         << "the recorder never sleeps";
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the span measured
     platform::testkit::ProcessUse after;
@@ -404,7 +337,7 @@ TEST_F(LiveSession, IdleRecorderSleepsOnThePort) {
     // and it still wakes for the board
     line.Send(kFirstTime);
     Play(line, recorder, MoveMessage("e2e4"), "1. e4\n");
-    EXPECT_EQ(recorder.Stop(), 0);
+    EXPECT_EQ(recorder.StopAndWait(), 0);
 }
 
 // Starts boardsim live on script; answers its device, or "" when it prints none.

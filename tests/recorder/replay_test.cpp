@@ -18,21 +18,12 @@
 
 namespace {
 
-// Short names for the records and messages of the tests below.
-std::string Record(const std::string& data) {
-    return RecordBytes(data);
-}
-
 // The header of a record whose data is count bytes, without the data.
 std::string Header(std::uint32_t count) {
     return RecordBytes(std::string(count, '\0')).substr(0, kRecordHeaderSize);
 }
 
 const std::string kGreeting = NewGameMessage();
-const std::string kNewGame = kGreeting;
-std::string Move(int from, int to) {
-    return MoveMessage(static_cast<std::uint8_t>(from), static_cast<std::uint8_t>(to));
-}
 
 class Replay : public testing::Test {
 protected:
@@ -123,33 +114,37 @@ TEST_F(Replay, RecordFileBoundaries) {
     run = ReplayBytes(std::string("\x10\0\0\0", 4));
     EXPECT_EQ(run.out, "Incomplete record : no length\n");
 
-    run = ReplayBytes(Record(kGreeting) + Header(8193) + std::string(8193, '\0'));
+    run = ReplayBytes(RecordBytes(kGreeting) + Header(8193) + std::string(8193, '\0'));
     EXPECT_EQ(run.out, "Read buffer to small : 8192 vs 8193\n");
 
     // Exactly 8192 with nothing carried is read and decoded.
-    run = ReplayBytes(Record(kGreeting) + Record(std::string(8191, '\x41') + "\x90"));
+    run = ReplayBytes(RecordBytes(kGreeting) + RecordBytes(std::string(8191, '\x41') + "\x90"));
     EXPECT_EQ(run.out, "");
     std::string log = SessionFile("chessrec.000.log");
     EXPECT_EQ(log.size(), 8 * 3 + 8191 * 3 + (8 + 8191) / 16);
 
     // The records before a short one are decoded.
-    run = ReplayBytes(Record(kGreeting) + Record(Move(0x14, 0x34)) + Header(5) + "\x90\x64");
+    run = ReplayBytes(RecordBytes(kGreeting) + RecordBytes(MoveMessage(0x14, 0x34)) + Header(5) +
+                      "\x90\x64");
     EXPECT_EQ(run.out, "1. e4\nIncomplete record : partial data\n");
 
     // An empty record decodes the carried bytes alone; a message split across records is
     // handled once.
-    run = ReplayBytes(Record(kGreeting) + Record("\x90\x14") + Record("") +
-                      Record(std::string("\x34\0\0", 3)) + Record(Move(0x64, 0x44)));
+    run =
+        ReplayBytes(RecordBytes(kGreeting) + RecordBytes("\x90\x14") + RecordBytes("") +
+                    RecordBytes(std::string("\x34\0\0", 3)) + RecordBytes(MoveMessage(0x64, 0x44)));
     EXPECT_EQ(run.out, "1. e4\n1... e5\n");
 
     // A foreign record that fits 8192 but not the room behind the carried bytes.
-    run = ReplayBytes(Record(kGreeting) + Record("\x90\x14") + Record(std::string(8191, '\0')));
+    run = ReplayBytes(RecordBytes(kGreeting) + RecordBytes("\x90\x14") +
+                      RecordBytes(std::string(8191, '\0')));
     EXPECT_EQ(run.out, "Read buffer to small : 8190 vs 8191\n");
 }
 
 TEST_F(Replay, TheGameInProgressAtTheEndIsNotSaved) {
-    RunResult run = ReplayBytes(Record(kGreeting) + Record(Move(0x14, 0x34)) + Record(kNewGame) +
-                                Record(Move(0x13, 0x33)));
+    RunResult run =
+        ReplayBytes(RecordBytes(kGreeting) + RecordBytes(MoveMessage(0x14, 0x34)) +
+                    RecordBytes(NewGameMessage()) + RecordBytes(MoveMessage(0x13, 0x33)));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "1. e4\nNew game\n1. d4\n");
     EXPECT_TRUE(run.err.ends_with("\nchessrec: 1 game saved in " + (session / "chessrec.000.pgn") +

@@ -1,15 +1,13 @@
 // The board's end of a serial line, for tests that run the recorder live, over the test
-// kit's virtual line; and the board's messages and record files as tests build and read them.
+// kit's virtual line, and the recorder live on its other end; the board's messages and
+// record files as tests build and read them.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "board/protocol.h"
 #include "platform/platform.h"
@@ -44,6 +42,15 @@ inline std::string NoVirtualLineReason() {
     return reason;
 }
 
+// A fixture whose tests are skipped where the machine has no virtual serial line.
+template <typename Base = testing::Test>
+class NeedsVirtualLine : public Base {
+protected:
+    void SetUp() override {
+        if (!NoVirtualLineReason().empty()) GTEST_SKIP() << NoVirtualLineReason();
+    }
+};
+
 // The board's end of a virtual serial line, for tests that run the recorder live: the
 // recorder opens the other end as its port (CHESSREC_PORT).
 class BoardLine {
@@ -72,8 +79,8 @@ public:
     }
 
     // Waits until the recorder has set the line to 2400 baud.
-    bool WaitForSetup(int timeoutMs = kProgramDeadlineMs) const {
-        return WaitFor([&] { return Settings().baudRate == 2400; }, timeoutMs);
+    bool WaitForSetup() const {
+        return WaitFor([&] { return Settings().baudRate == 2400; });
     }
 
     void Send(const std::string& bytes) {
@@ -98,48 +105,76 @@ public:
     }
 
     // Waits until the recorder has sent want more bytes (or the time is up); answers them.
-    std::string Receive(std::size_t want, int timeoutMs = kProgramDeadlineMs) {
+    std::string Receive(std::size_t want) {
         std::string got;
-        auto deadline = Deadline(timeoutMs);
-        while (got.size() < want && std::chrono::steady_clock::now() < deadline) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            switch (platform::testkit::WaitForInput(
-                line_, static_cast<std::uint32_t>(std::max<long long>(left.count(), 0)))) {
-                case platform::testkit::WaitResult::kReady:
-                    got += Received();
-                    break;
-                case platform::testkit::WaitResult::kTimedOut:
-                    break;
-                case platform::testkit::WaitResult::kFailed:
-                    // Nobody holds the other end yet (or any more): look again shortly.
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                    break;
-            }
-        }
+        WaitFor([&] {
+            got += Received();
+            return got.size() >= want;
+        });
         return got;
     }
 
     // Closes the board's end: the recorder's port hangs up.
     void Close() { platform::CloseFile(line_); }
 
-    // Looks every millisecond whether condition holds, for at most timeoutMs.
-    template <typename Condition>
-    static bool WaitFor(Condition condition, int timeoutMs) {
-        auto deadline = Deadline(timeoutMs);
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
-    }
-
 private:
-    static std::chrono::steady_clock::time_point Deadline(int timeoutMs) {
-        return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    }
-
     platform::FileHandle line_;
     std::string device_;
     bool ok_ = false;
 };
+
+// Reads from the recorder's end of a line as the capture loop does, until want bytes have
+// come or a read fails; answers them.
+inline std::string ReceiveOnPort(platform::FileHandle port, std::size_t want) {
+    platform::Overlapped overlap;
+    overlap.event = platform::CreateIoEvent();
+    std::string got;
+    unsigned char buffer[256];
+    while (got.size() < want) {
+        std::uint32_t count = 0;
+        platform::IoStart start =
+            platform::ReadFileOverlapped(port, buffer, sizeof buffer, &count, &overlap);
+        if (start == platform::IoStart::kFailed) break;
+        if (start == platform::IoStart::kPending &&
+            (!platform::WaitForEvent(overlap.event) ||
+             !platform::GetOverlappedResult(port, &overlap, &count, true)))
+            break;
+        got.append(reinterpret_cast<char*>(buffer), count);
+    }
+    platform::CloseEvent(overlap.event);
+    return got;
+}
+
+// The built recorder, live on device, with its session files in dir and its console and
+// standard error in dir/out<name>.txt and dir/err<name>.txt.
+class LiveRecorder : public Child {
+public:
+    LiveRecorder(const ScratchDir& dir, const std::string& device, const std::string& name = "")
+        : Child({ChessrecBinary()}, {"CHESSREC_DIR=" + dir.Path(), "CHESSREC_PORT=" + device},
+                dir / ("out" + name + ".txt"), dir / ("err" + name + ".txt")),
+          dir_(dir) {}
+
+    // Stops it as Ctrl-C does; answers the exit code (-1: it did not end in time).
+    int StopAndWait() {
+        Stop();
+        return Wait();
+    }
+
+    // The session file number of kind ("pgn", "log", "rec").
+    std::string File(int number, const char* kind) const {
+        char name[32];
+        std::snprintf(name, sizeof name, "chessrec.%03d.%s", number, kind);
+        return ReadBytes(dir_ / name);
+    }
+
+private:
+    const ScratchDir& dir_;
+};
+
+// What a live recorder says on standard error when its session 000 in dir, on device, ends
+// with one game saved: where its files go at the start, the saved game at the end.
+inline std::string OneGameSessionErr(const ScratchDir& dir, const std::string& device) {
+    return "chessrec: session 000 in " + dir.Path() +
+           ": chessrec.000.pgn, .log and .rec; board on " + device +
+           "\nchessrec: 1 game saved in " + (dir / "chessrec.000.pgn") + "\n";
+}

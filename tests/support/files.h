@@ -36,9 +36,7 @@ public:
     ScratchDir& operator=(const ScratchDir&) = delete;
 
     std::string operator/(const std::string& name) const { return InFolder(Path(), name); }
-    std::string File(const std::string& name) const { return *this / name; }
     std::string Path() const { return path_.string(); }
-    bool Ok() const { return std::filesystem::is_directory(path_); }
 
 private:
     std::filesystem::path path_;

@@ -1,5 +1,5 @@
-// Helpers for tests of the PGN files: a scratch folder, whole-file reads and writes, a
-// game written to a string, and a fault plan for the platform's file seam.
+// Helpers for tests of the PGN files: a game written to a string, the default tags, the
+// games of a file, and a fault plan for the platform's file seam.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "game/partie.h"
 #include "platform/platform.h"
@@ -47,6 +48,19 @@ inline std::string DefaultTags(const char* result = "*") {
                "[Event \"?\"]\r\n[Site \"?\"]\r\n[Date \"????.??.??\"]\r\n"
                "[Round \"?\"]\r\n[White \"White\"]\r\n[Black \"Black\"]\r\n") +
            (result ? std::string("[Result \"") + result + "\"]\r\n" : std::string());
+}
+
+// The games of a PGN file, each from its "[Event " up to its termination marker: the empty
+// lines between games are not part of them.
+inline std::vector<std::string> Games(const std::string& pgn) {
+    std::vector<std::string> games;
+    for (std::size_t at = pgn.find("[Event "); at != std::string::npos;) {
+        std::size_t next = pgn.find("[Event ", at + 1);
+        std::string game = pgn.substr(at, next == std::string::npos ? next : next - at);
+        games.push_back(game.substr(0, game.find_last_not_of("\r\n") + 1));
+        at = next;
+    }
+    return games;
 }
 
 // Makes calls of one kind fail through the platform's seam: the nth call of op from now

@@ -36,11 +36,7 @@ constexpr std::uint32_t kProgramDeadlineMs = 20000;
 
 // The system's text for the last failed call of the platform layer.
 inline std::string LastErrorText() {
-    char text[256];
-    if (!platform::ErrorText(platform::LastError(), text, sizeof text)) {
-        return "error " + std::to_string(platform::LastError());
-    }
-    return text;
+    return platform::ReasonText(platform::LastError());
 }
 
 // The system's text for an error of kind, as the programs print it.
@@ -72,6 +68,18 @@ inline std::string SystemErrorLine(const std::string& call, platform::ErrorCode 
     std::string described =
         platform::ErrorText(code, text, sizeof text) ? text : "err " + std::string(hex);
     return call + " : " + described + " (" + hex + ")\n";
+}
+
+// Looks every millisecond whether condition holds, for at most timeoutMs; answers whether it
+// came to hold.
+template <typename Condition>
+bool WaitFor(Condition condition, std::uint32_t timeoutMs = kProgramDeadlineMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 // A started program. Its output goes to files, so a test can watch it grow.
@@ -114,13 +122,13 @@ public:
     // Waits until the standard output holds text (or the program has ended, or the time is
     // up); answers whether it does.
     bool WaitForOutput(const std::string& text, std::uint32_t timeoutMs = kProgramDeadlineMs) {
-        return WaitUntil([&] { return Out().find(text) != std::string::npos; }, timeoutMs);
+        return WaitWhileRunning([&] { return Out().find(text) != std::string::npos; }, timeoutMs);
     }
 
     // Waits until the standard output has reached size bytes (or the program has ended, or
     // the time is up); answers whether it has.
     bool WaitForOutputSize(std::uintmax_t size, std::uint32_t timeoutMs = kProgramDeadlineMs) {
-        return WaitUntil(
+        return WaitWhileRunning(
             [&] {
                 std::error_code error;
                 std::uintmax_t now = std::filesystem::file_size(outPath_, error);
@@ -138,17 +146,11 @@ public:
     std::string Err() const { return ReadBytes(errPath_); }
 
 private:
-    // Looks every millisecond whether condition holds; the end of the program ends the wait
-    // (with the condition's last answer).
+    // Waits for condition; the end of the program ends the wait (with the condition's last
+    // answer).
     template <typename Condition>
-    bool WaitUntil(Condition condition, std::uint32_t timeoutMs) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            if (condition()) return true;
-            if (Ended()) return condition();
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+    bool WaitWhileRunning(Condition condition, std::uint32_t timeoutMs) {
+        return WaitFor([&] { return condition() || Ended(); }, timeoutMs) && condition();
     }
 
     std::string outPath_;

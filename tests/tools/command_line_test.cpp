@@ -20,12 +20,12 @@ TEST(CommandLine, HelpGoesToStandardOutput) {
             EXPECT_EQ(run.status, 0) << program << " " << option;
             EXPECT_EQ(run.out.rfind("Usage : ", 0), 0u) << run.out;
             EXPECT_EQ(run.err, "");
+            if (program != BoardsimBinary()) continue;
+            for (const char* item : {"e2e4", "  t ", "  n ", "  c ", "x:HEX", "#", "--chunk",
+                                     "--seed", "--gap", "--wait-ms", "--hold", "record", "live"}) {
+                EXPECT_NE(run.out.find(item), std::string::npos) << option << ": " << item;
+            }
         }
-    }
-    std::string help = RunProgram(dir, {BoardsimBinary(), "--help"}).out;
-    for (const char* item : {"e2e4", "  t ", "  n ", "  c ", "x:HEX", "#", "--chunk", "--seed",
-                             "--gap", "--wait-ms", "--hold", "record", "live"}) {
-        EXPECT_NE(help.find(item), std::string::npos) << item;
     }
 }
 
