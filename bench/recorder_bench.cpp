@@ -19,12 +19,12 @@
 #include "chess/position.h"
 #include "game/partie.h"
 #include "pgn/fichier.h"
-#include "pgn/keep.h"
+#include "pgn/game_in_progress.h"
 #include "pgn/save.h"
-#include "pgn/session.h"
 #include "platform/testkit.h"
 #include "recorder/record_format.h"
 #include "recorder/startup.h"
+#include "session/session.h"
 
 namespace {
 
@@ -129,13 +129,13 @@ void BM_SaveInto(benchmark::State& state) {
             const Square steps[4][2] = {{4, 12}, {60, 52}, {12, 4}, {52, 60}};
             pos = pos->Play(steps[i % 4][0], steps[i % 4][1], nullptr, 0);
         }
-        ThePgnSession().currentGame = game;
+        TheSession().currentGame = game;
         // Each save appends; cut the file back so every save sees the same size.
         fs::resize_file(folder / "bench.pgn", filler.size());
         state.ResumeTiming();
         CFichier file(pgn.c_str());
         if (SaveGame(file) != 0) delete game;
-        ThePgnSession().currentGame = nullptr;
+        TheSession().currentGame = nullptr;
     }
 }
 BENCHMARK(BM_SaveInto)
@@ -151,16 +151,21 @@ void BM_KeepGameInProgress(benchmark::State& state) {
     fs::path folder = Scratch() / "keep";
     fs::create_directories(folder);
     const std::string path = (folder / "bench.000.current.pgn").string();
-    CPartie game;
-    CPosition* pos = game.startingPosition.Play(12, 28, nullptr, 0);
+    ResetSession();
+    CPosition* pos = nullptr;
+    StartNewGame(pos);
+    KeepGameInProgressAt(path.c_str());
+    pos = pos->Play(12, 28, nullptr, 0);
     pos = pos->Play(52, 36, nullptr, 0);
     for (int i = 0; i + 2 < state.range(0); ++i) {
         const Square steps[4][2] = {{4, 12}, {60, 52}, {12, 4}, {52, 60}};
         pos = pos->Play(steps[i % 4][0], steps[i % 4][1], nullptr, 0);
     }
     for (auto _ : state) {
-        if (!WriteGameFile(game, path.c_str())) state.SkipWithError("cannot write the game");
+        KeepGameInProgress();
+        if (TheSession().gameInProgressFailing) state.SkipWithError("cannot write the game");
     }
+    ResetSession();
 }
 BENCHMARK(BM_KeepGameInProgress)->Arg(40)->Arg(200)->Unit(benchmark::kMicrosecond);
 

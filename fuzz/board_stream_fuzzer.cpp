@@ -35,12 +35,11 @@
 #include "board/iio.h"
 #include "board/protocol.h"
 #include "game/partie.h"
-#include "pgn/session.h"
 #include "pgn/writer.h"
 #include "recorder/record_format.h"
 #include "recorder/startup.h"
 #include "session/log.h"
-#include "session/state.h"
+#include "session/session.h"
 #include "support.h"
 
 namespace {
@@ -98,7 +97,7 @@ Outcome Feed(std::uint8_t flags, const std::vector<std::uint32_t>& sizes,
     StartGame(run);
     const std::string inProgressPath = run.gameInProgressPath;
     const std::string logPath = run.logPath;
-    const std::string pgnPath = ThePgnSession().pgnPath;
+    const std::string pgnPath = TheSession().pgnPath;
 
     FakeBoard board;
     std::uint8_t buffer[kCaptureBufferSize];
@@ -114,13 +113,13 @@ Outcome Feed(std::uint8_t flags, const std::vector<std::uint32_t>& sizes,
         std::uint32_t given = carried + count;
         carried = Decode(run.current, live ? &board : nullptr, buffer, given);
         FUZZ_CHECK(carried < kLongestMessage && carried <= given);
-        FUZZ_CHECK(run.current && InGame(run.current, ThePgnSession().currentGame));
+        FUZZ_CHECK(run.current && InGame(run.current, TheSession().currentGame));
     }
     // What is carried at the end never becomes a message: the stream stops inside it.
 
     // The game in progress on disk is the current game, once it has changed at all.
     std::string current;
-    WriteGameText(*ThePgnSession().currentGame, &current);
+    WriteGameText(*TheSession().currentGame, &current);
     std::string kept = ReadWholeFile(inProgressPath);
     FUZZ_CHECK(kept.empty() || kept == current);
     FUZZ_CHECK(live || kept.empty());

@@ -15,9 +15,9 @@
 
 #include "board/iio.h"
 #include "game/partie.h"
-#include "pgn/session.h"
 #include "recorder/capture.h"
 #include "recorder/startup.h"
+#include "session/session.h"
 #include "support.h"
 
 namespace {
@@ -65,14 +65,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     NoBoard board;
     CaptureLoop(&board, run.current);
 
-    FUZZ_CHECK(run.current && ThePgnSession().currentGame);
+    FUZZ_CHECK(run.current && TheSession().currentGame);
     const CPosition* root = run.current;
     while (root->lastMove)
         root = root->lastMove->positionBefore;
-    FUZZ_CHECK(root == &ThePgnSession().currentGame->startingPosition);
+    FUZZ_CHECK(root == &TheSession().currentGame->startingPosition);
 
     const std::string logPath = run.logPath;
-    const std::string pgnPath = ThePgnSession().pgnPath;
+    const std::string pgnPath = TheSession().pgnPath;
     Shutdown(run);
     ResetSession();
     CheckSessionPgn(pgnPath, CheckSessionLog(ReadWholeFile(logPath)));

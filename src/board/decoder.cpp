@@ -5,11 +5,11 @@
 #include "board/handlers.h"
 #include "board/protocol.h"
 #include "session/log.h"
-#include "session/state.h"
+#include "session/session.h"
 
 std::uint32_t Decode(CPosition*& current, IIOObject* link, std::uint8_t* buffer,
                      std::uint32_t count) {
-    SessionState& session = TheSession();
+    Session& session = TheSession();
     std::uint32_t at = 0;
     while (at < count) {
         std::uint8_t* message = buffer + at;

@@ -2,11 +2,8 @@
 
 #include "board/protocol.h"
 #include "chess/san.h"
-#include "game/partie.h"
-#include "pgn/save.h"
-#include "pgn/session.h"
+#include "pgn/game_in_progress.h"
 #include "session/console.h"
-#include "session/in_progress.h"
 #include "session/log.h"
 
 namespace {
@@ -56,11 +53,7 @@ void OnTimeMessage(const std::uint8_t* message, CPosition*& current) {
     if (IsNewGame(message)) {
         ConsolePrint("New game\n");
         LogWrite("\nNew Game");
-        SaveGameInProgress(false);
-        PgnSession& pgn = ThePgnSession();
-        pgn.currentGame = new CPartie;
-        current = &pgn.currentGame->startingPosition;
-        KeepGameInProgress();
+        NextGame(current);
     }
     LineBreakIfNeeded();
 }

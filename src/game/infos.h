@@ -16,6 +16,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/path.h"
+
 // Result codes: 0 "1-0", 1 "1/2-1/2", 2 "0-1", 3 "*"; -1 no result set (no Result tag).
 constexpr std::int32_t kResultWhiteWins = 0;
 constexpr std::int32_t kResultDraw = 1;
@@ -26,8 +28,6 @@ constexpr std::int32_t kNoResult = -1;
 // A result code's PGN text ("1-0", "1/2-1/2", "0-1" or "*"); null for any other code.
 const char* ResultText(std::int32_t result);
 
-// Room for a path and its terminator.
-constexpr int kPathSize = 260;
 // The longest preview, in bytes.
 constexpr int kPreviewLength = 30;
 
@@ -111,6 +111,6 @@ public:
     std::optional<std::string> ECO;
     std::optional<std::string> preview;
     CPGNHeader* tags;  // owned: the further tags, in the order their names first appeared
-    char fileName[kPathSize];
+    char fileName[platform::kMaxPath];
     std::int32_t reserved[8];  // no operation reads or changes them
 };

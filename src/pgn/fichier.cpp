@@ -3,16 +3,16 @@
 #include <cstdio>
 #include <cstring>
 
-#include "pgn/session.h"
+#include "platform/path.h"
+#include "session/session.h"
 
-CFichier::CFichier() : CFichier(ThePgnSession().pgnPath) {}
+CFichier::CFichier() : CFichier(TheSession().pgnPath) {}
 
 CFichier::CFichier(const char* boundPath)
     : path{}, namePart(nullptr), head(nullptr), tail(nullptr), gameCount(0) {
     std::snprintf(path, sizeof path, "%s", boundPath);
-    for (char* at = path; *at; ++at) {
-        if (platform::IsPathSeparator(*at)) namePart = at + 1;
-    }
+    const std::size_t name = platform::NameOffset(path);
+    if (name > 0) namePart = path + name;
 }
 
 CFichier::~CFichier() {

@@ -8,13 +8,14 @@
 #include <cstdint>
 
 #include "game/infos.h"
+#include "platform/path.h"
 #include "platform/platform.h"
 
 class CFichier {
 public:
     // Binds the file object to the session's PGN path, with an empty list.
     CFichier();
-    // Binds the file object to path (cut to kPathSize - 1 characters), with an empty list.
+    // Binds the file object to path (cut to platform::kMaxPath - 1 characters), with an empty list.
     explicit CFichier(const char* path);
     CFichier(const CFichier&) = delete;
     CFichier& operator=(const CFichier&) = delete;
@@ -32,7 +33,7 @@ public:
     // Told after game was rewritten in place with a size change; nothing to do here.
     virtual void GamesMoved(CInfosPartie2* game, std::int64_t sizeChange);
 
-    char path[kPathSize];
+    char path[platform::kMaxPath];
     char* namePart;  // the character after the last path separator, or null when none
     CInfosPartie2* head;
     CInfosPartie2* tail;

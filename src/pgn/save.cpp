@@ -4,17 +4,23 @@
 #include <cstring>
 #include <string>
 
-#include "pgn/session.h"
 #include "pgn/writer.h"
+#include "session/session.h"
 
 namespace {
 
 using platform::FileHandle;
 
+std::string GameTextOf(CPartie& game) {
+    std::string text;
+    WriteGameText(game, &text);
+    return text;
+}
+
 constexpr std::uint32_t kBlock = 512;
 
 // Room for a path, ".bak.tmp" and the terminator.
-constexpr int kSideNameSize = kPathSize + 8;
+constexpr std::size_t kSideNameSize = platform::kMaxPath + 8;
 
 // Writes all of text at the file's position.
 bool WriteText(const std::string& text, FileHandle file) {
@@ -63,12 +69,16 @@ bool Restore(const char* fileName, const char* backupName, FileHandle& file, Fil
 
 // Save mode 0: the file is new. It is written in one step, and only if no file has
 // appeared at its name since: a save cut at any point leaves no part of a file behind, and
-// never touches a file it did not make.
+// never touches a file it did not make. When the file is there but its folder cannot be
+// flushed, the save fails: the file goes again, or the game would be in it twice once the
+// save is tried again. (Only when even the removal fails does the file stay, and the save
+// counts: the game is in it, whole and on the disk, and its name most likely too.)
 std::uint32_t StoreNew(CPartie& game, const std::string& text) {
-    if (!WriteFileInOneStep(game.fileName, text, false)) {
-        return Fail(game.fileName, platform::LastError());
-    }
-    return 0;
+    bool renamed = false;
+    if (WriteFileInOneStep(game.fileName, text, false, &renamed)) return 0;
+    const platform::ErrorCode code = platform::LastError();
+    if (renamed && !platform::RemoveFile(game.fileName)) return 0;
+    return Fail(game.fileName, code);
 }
 
 // Save mode 2: the file is rewritten through its backup. The backup is copied under a
@@ -191,11 +201,12 @@ std::uint32_t SaveInto(CPartie* game, CFichier& file, const std::string& text) {
 }  // namespace
 
 std::uint32_t SaveGame(CFichier& file) {
-    CPartie* game = ThePgnSession().currentGame;
+    CPartie* game = TheSession().currentGame;
     if (!game) return kSaveFailed;
-    // Gathered first: the file gets the game in one write.
-    std::string text;
-    WriteGameText(*game, &text);
+    return SaveGame(file, game, GameTextOf(*game));
+}
+
+std::uint32_t SaveGame(CFichier& file, CPartie* game, const std::string& text) {
     return SaveInto(game, file, text);
 }
 
@@ -207,18 +218,8 @@ std::uint32_t SavePgnText(const char* pgnPath, const std::string& text) {
     return result;
 }
 
-std::uint32_t SaveAndReleaseCurrentGame() {
-    PgnSession& session = ThePgnSession();
-    if (!session.currentGame) return kSaveFailed;  // nothing to save, nothing counted
-    CFichier file;
-    std::uint32_t result = SaveGame(file);
-    if (result != 0) delete session.currentGame;
-    session.currentGame = nullptr;
-    ++(result == 0 ? session.savedGames : session.failedSaves);
-    return result;
-}
-
-bool WriteFileInOneStep(const char* path, const std::string& text, bool replace) {
+bool WriteFileInOneStep(const char* path, const std::string& text, bool replace, bool* renamed) {
+    if (renamed) *renamed = false;
     std::string temp = std::string(path) + ".tmp";
     FileHandle file = platform::OpenFile(temp.c_str(), platform::kWrite, platform::Share::kNone,
                                          platform::Disposition::kCreateAlways);
@@ -240,6 +241,7 @@ bool WriteFileInOneStep(const char* path, const std::string& text, bool replace)
         return false;
     }
     // The file holds the text whole; only its name may not yet be on the disk.
+    if (renamed) *renamed = true;
     return platform::FlushFolderOf(path);
 }
 

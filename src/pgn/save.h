@@ -10,18 +10,18 @@
 //
 // Crashes: at every moment, the file is whole, or the backup exists and is whole. A save
 // cut in mode 0 leaves at most a temporary file; one cut in mode 2 leaves the backup,
-// from which the file is put back (see pgn/keep.h).
+// from which the file is put back (see pgn/game_in_progress.h).
 //
 // Every write, copy, seek, cut, flush, rename and close of a save is checked. A save that
 // fails shows the error box ("Unable to save game in '<path>'" and the system's text),
-// answers kSaveFailed and leaves the game out of the file object, and leaves every game
-// saved before it in the file, byte for byte (the "\r\n" written before the backup may
-// stay). A rewrite that fails is undone from the backup; when even that fails, the backup
-// is kept. Only a folder that cannot be flushed after a first save leaves the file, whole,
-// behind a failed save.
+// answers kSaveFailed and leaves the game out of the file object, and leaves the file as it
+// was, every game saved before it byte for byte (the "\r\n" written before the backup may
+// stay): a save declared failed never leaves its game behind, so a game that is saved again
+// later is in the file once. A rewrite that fails is undone from the backup; when even that
+// fails, the backup is kept. A first save whose folder cannot be flushed removes the file it
+// made.
 //
-// Saves are not thread-safe (the writer's output column is process-wide); callers run
-// one at a time.
+// Saves of one file run one at a time (the session lock sees to it).
 #pragma once
 
 #include <cstdint>
@@ -37,23 +37,22 @@ constexpr std::uint32_t kSaveFailed = 0x80004005;
 // game, or kSaveFailed.
 std::uint32_t SaveGame(CFichier& file);
 
+// The same for game, whose PGN (as WritePGN writes it) is text: a game rendered once for
+// every file it goes to.
+std::uint32_t SaveGame(CFichier& file, CPartie* game, const std::string& text);
+
 // Saves text, the PGN of one game as WritePGN writes it, into the PGN file at pgnPath with
 // the steps of SaveGame (the file is created when absent). Answers 0 or kSaveFailed.
 std::uint32_t SavePgnText(const char* pgnPath, const std::string& text);
-
-// Saves the session's current game through a file object of its own and lets go of it:
-// a saved game is freed with that file object, one that could not be saved is freed
-// here. The session then has no current game, and counts the save (PgnSession). Answers
-// SaveGame's result.
-std::uint32_t SaveAndReleaseCurrentGame();
 
 // Writes text into the file at path in one step: it goes to path + ".tmp", is flushed, and
 // is renamed to path (over a file there when replace is true; otherwise only while path
 // does not exist), and the folder is flushed. At every moment path holds its old contents
 // or the new, whole. Answers false, with LastError() set, when a step failed; path is then
-// unchanged and the temporary file removed (unless only the folder could not be flushed:
-// path then holds the new text).
-bool WriteFileInOneStep(const char* path, const std::string& text, bool replace);
+// unchanged and the temporary file removed, unless only the folder could not be flushed:
+// path then holds the new text. *renamed (when given) tells whether path holds it.
+bool WriteFileInOneStep(const char* path, const std::string& text, bool replace,
+                        bool* renamed = nullptr);
 
 // Copies count bytes (count -1: up to the end of from) from from's position to to's.
 // Answers 1, or 0 when a read or write failed.

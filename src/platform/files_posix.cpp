@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/internal.h"
+#include "platform/path.h"
 #include "platform/platform.h"
 #include "platform/posix_internal.h"
 
@@ -226,8 +227,7 @@ bool RenameFileNoReplace(const char* from, const char* to) {
 
 bool FlushFolderOf(const char* path) {
     if (!PathCallAllowed(FileOp::kFlush, path)) return false;
-    const char* slash = std::strrchr(path, '/');
-    std::string folder = slash == nullptr ? "." : slash == path ? "/" : std::string(path, slash);
+    const std::string folder = FolderPart(path);
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return FailErrno();
     int error = ::fsync(fd) == 0 ? 0 : errno;

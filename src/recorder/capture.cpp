@@ -6,14 +6,14 @@
 #include "platform/platform.h"
 #include "session/console.h"
 #include "session/log.h"
-#include "session/state.h"
+#include "session/session.h"
 
 namespace {
 
 // Appends one record with three writes. A failed write is logged, and ends the recording:
 // the file may now end inside a record, and a record appended behind that would be read
 // from the wrong place on replay. Capture and decoding go on.
-void WriteRecord(SessionState& session, std::uint32_t elapsed, const std::uint8_t* data,
+void WriteRecord(Session& session, std::uint32_t elapsed, const std::uint8_t* data,
                  std::uint32_t count) {
     if (!session.record.IsValid() || session.recordWriteReported) return;
     std::uint8_t header[kRecordHeaderSize];
@@ -36,7 +36,7 @@ bool ReadExactly(platform::FileHandle file, void* buffer, std::uint32_t size) {
 }  // namespace
 
 void CaptureLoop(IIOObject* link, CPosition*& current) {
-    SessionState& session = TheSession();
+    Session& session = TheSession();
     std::uint8_t buffer[kCaptureBufferSize];
     std::uint32_t carried = 0;
     const std::uint32_t start = platform::TickCount();
@@ -57,17 +57,19 @@ void CaptureLoop(IIOObject* link, CPosition*& current) {
                 link->CompleteRead();
             }
             std::uint32_t elapsed = platform::TickCount() - start;
-            std::lock_guard<std::mutex> hold(session.sessionLock);
+            std::lock_guard<SessionLock> hold(session.lock);
             WriteRecord(session, elapsed, free, count);  // recorded before it is decoded
             carried = Decode(current, link, buffer, carried + count);
         } else {
-            std::uint8_t header[4];
-            if (!ReadExactly(session.record, header, 4)) return;  // the elapsed time; unused
-            if (!ReadExactly(session.record, header, 4)) {
+            // The header in its two parts, which end a replay with different words. The
+            // elapsed time is not used: a replay runs as fast as the file can be read.
+            std::uint8_t header[kRecordHeaderSize];
+            if (!ReadExactly(session.record, header, 4)) return;
+            if (!ReadExactly(session.record, header + 4, 4)) {
                 ConsolePrint("Incomplete record : no length\n");
                 return;
             }
-            count = GetLittleEndian32(header);
+            count = GetRecordHeader(header).count;
             if (count > room) {
                 // Larger than the buffer, or (a foreign file) than the room behind the
                 // carried bytes: the message names what it does not fit.
@@ -80,7 +82,7 @@ void CaptureLoop(IIOObject* link, CPosition*& current) {
                 ConsolePrint("Incomplete record : partial data\n");
                 return;
             }
-            std::lock_guard<std::mutex> hold(session.sessionLock);
+            std::lock_guard<SessionLock> hold(session.lock);
             carried = Decode(current, nullptr, buffer, carried + count);
         }
     }

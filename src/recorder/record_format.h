@@ -32,6 +32,15 @@ constexpr void PutRecordHeader(std::uint8_t* header, std::uint32_t elapsed, std:
     PutLittleEndian32(header + 4, count);
 }
 
+// What the kRecordHeaderSize bytes of a record's header say.
+struct RecordHeader {
+    std::uint32_t elapsed;
+    std::uint32_t count;
+};
+constexpr RecordHeader GetRecordHeader(const std::uint8_t* header) {
+    return RecordHeader{GetLittleEndian32(header), GetLittleEndian32(header + 4)};
+}
+
 // For programs and tests that write or read whole record files.
 
 // One record: its header, then data.
@@ -54,16 +63,19 @@ inline std::vector<RecordedChunk> ReadRecords(std::string_view file, bool* whole
     std::size_t at = 0;
     *whole = true;
     while (at < file.size()) {
-        const auto* header = reinterpret_cast<const std::uint8_t*>(file.data() + at);
-        if (file.size() - at < kRecordHeaderSize ||
-            file.size() - at - kRecordHeaderSize < GetLittleEndian32(header + 4)) {
+        if (file.size() - at < kRecordHeaderSize) {
             *whole = false;
             break;
         }
-        std::uint32_t count = GetLittleEndian32(header + 4);
-        records.push_back(RecordedChunk{GetLittleEndian32(header),
-                                        std::string(file.substr(at + kRecordHeaderSize, count))});
-        at += kRecordHeaderSize + count;
+        const RecordHeader header =
+            GetRecordHeader(reinterpret_cast<const std::uint8_t*>(file.data() + at));
+        if (file.size() - at - kRecordHeaderSize < header.count) {
+            *whole = false;
+            break;
+        }
+        records.push_back(RecordedChunk{
+            header.elapsed, std::string(file.substr(at + kRecordHeaderSize, header.count))});
+        at += kRecordHeaderSize + header.count;
     }
     return records;
 }

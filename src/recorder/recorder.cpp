@@ -4,8 +4,8 @@
 
 int RecorderMain(int argc, char** argv) {
     RecorderRun run;
-    if (StepEnd end = ReadArguments(run, argc, argv)) return *end;
-    if (StepEnd end = CheckEnvironment(run)) return *end;
+    if (StepEnd end = ReadArguments(argc, argv, &run.replayPath)) return *end;
+    if (StepEnd end = CheckEnvironment(!run.replayPath)) return *end;
     InstallStopHandler();
     if (StepEnd end = OpenSessionFiles(run)) return *end;
     if (StepEnd end = OpenInput(run)) return *end;

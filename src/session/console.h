@@ -1,4 +1,5 @@
-// The console: the recorder's own lines on standard output, each flushed as it is printed.
+// The recorder's two streams. Standard output carries its console lines alone, each flushed
+// as it is printed. Standard error carries its own words, one line each, "chessrec: ...".
 #pragma once
 
 #if defined(__GNUC__)
@@ -8,3 +9,7 @@
 #endif
 
 void ConsolePrint(const char* format, ...) CHESSREC_PRINTF(1, 2);
+
+// Writes "chessrec: " and the formatted text as one line on standard error, with one write
+// (standard error is unbuffered, and one print goes out whole).
+void Say(const char* format, ...) CHESSREC_PRINTF(1, 2);

@@ -6,27 +6,12 @@
 #include <mutex>
 
 #include "session/bounded.h"
+#include "session/session.h"
 
 namespace {
 
-struct LogState {
-    std::mutex lock;  // guards everything below but the column
-    platform::FileHandle file;
-    char buffer[10240];
-    std::size_t held = 0;  // bytes of the current message's text not yet written
-    bool messageOpen = false;
-    std::int32_t column = 0;  // hex bytes already on the current line
-};
-
-// Never destroyed: the control handler's thread may close the log at any moment, also
-// while the main thread returns from main.
-LogState& TheLog() {
-    static LogState* log = new LogState;
-    return *log;
-}
-
 // Writes what the current message has gathered. The log lock is held.
-void WriteHeld(LogState& log) {
+void WriteHeld(SessionLog& log) {
     if (log.held == 0) return;
     std::uint32_t written = 0;
     platform::WriteFile(log.file, log.buffer, static_cast<std::uint32_t>(log.held), &written);
@@ -36,12 +21,13 @@ void WriteHeld(LogState& log) {
 }  // namespace
 
 bool OpenLog(const char* path) {
-    LogState& log = TheLog();
+    Session& session = TheSession();
+    SessionLog& log = session.log;
     platform::FileHandle file = platform::OpenFile(path, platform::kWrite, platform::Share::kRead,
                                                    platform::Disposition::kCreateAlways);
     platform::ErrorCode code = platform::LastError();
     {
-        std::lock_guard<std::mutex> hold(log.lock);
+        std::lock_guard<SessionLock> hold(session.logLock);
         platform::CloseFile(log.file);
         log.file = file;
         log.held = 0;
@@ -52,34 +38,39 @@ bool OpenLog(const char* path) {
 }
 
 void CloseLog() {
-    LogState& log = TheLog();
-    std::lock_guard<std::mutex> hold(log.lock);
+    Session& session = TheSession();
+    SessionLog& log = session.log;
+    std::lock_guard<SessionLock> hold(session.logLock);
     platform::CloseFile(log.file);
 }
 
 platform::FileHandle LogFile() {
-    LogState& log = TheLog();
-    std::lock_guard<std::mutex> hold(log.lock);
+    Session& session = TheSession();
+    SessionLog& log = session.log;
+    std::lock_guard<SessionLock> hold(session.logLock);
     return log.file;
 }
 
 LogMessage::LogMessage() {
-    LogState& log = TheLog();
-    std::lock_guard<std::mutex> hold(log.lock);
+    Session& session = TheSession();
+    SessionLog& log = session.log;
+    std::lock_guard<SessionLock> hold(session.logLock);
     log.messageOpen = true;
 }
 
 LogMessage::~LogMessage() {
-    LogState& log = TheLog();
-    std::lock_guard<std::mutex> hold(log.lock);
+    Session& session = TheSession();
+    SessionLog& log = session.log;
+    std::lock_guard<SessionLock> hold(session.logLock);
     log.messageOpen = false;
     if (log.file.IsValid()) WriteHeld(log);
     log.held = 0;
 }
 
 void LogWrite(const char* format, ...) {
-    LogState& log = TheLog();
-    std::lock_guard<std::mutex> hold(log.lock);
+    Session& session = TheSession();
+    SessionLog& log = session.log;
+    std::lock_guard<SessionLock> hold(session.logLock);
     if (!log.file.IsValid()) return;
     // A text is formatted behind what the message holds already; one that does not fit
     // there is formatted again on its own, and one that does not fit the whole buffer,
@@ -102,7 +93,7 @@ void LogWrite(const char* format, ...) {
 }
 
 void HexDump(const std::uint8_t* bytes, std::uint32_t count) {
-    LogState& log = TheLog();
+    SessionLog& log = TheSession().log;
     for (std::uint32_t i = 0; i < count; ++i) {
         LogWrite("%02X ", bytes[i]);
         if (++log.column >= 16) {
@@ -113,13 +104,13 @@ void HexDump(const std::uint8_t* bytes, std::uint32_t count) {
 }
 
 void LineBreakIfNeeded() {
-    LogState& log = TheLog();
+    SessionLog& log = TheSession().log;
     if (log.column > 0) LogWrite("\n");
     log.column = 0;
 }
 
 void LogLineEnded() {
-    TheLog().column = 0;
+    TheSession().log.column = 0;
 }
 
 void SystemErrorReport(const char* context, platform::ErrorCode code) {

@@ -9,10 +9,9 @@
 
 #include "board/protocol.h"
 #include "game/partie.h"
-#include "pgn/session.h"
-#include "recorder/startup.h"
+#include "pgn/game_in_progress.h"
 #include "session/log.h"
-#include "session/state.h"
+#include "session/session.h"
 #include "support/files.h"
 
 namespace {
@@ -43,17 +42,20 @@ const std::string kTakeBack = TakeBackMessage();
 
 class DecoderTest : public testing::Test {
 protected:
+    // A session with its log and its PGN path, and a game: no more than the decoder uses.
     void SetUp() override {
         ResetSession();
-        ASSERT_EQ(OpenSessionFiles(run, (dir / "session.").c_str()), std::nullopt);
-        StartGame(run);
-        current = run.current;
+        ASSERT_TRUE(OpenLog(LogPath().c_str()));
+        std::snprintf(TheSession().pgnPath, sizeof TheSession().pgnPath, "%s",
+                      (dir / "session.pgn").c_str());
+        StartNewGame(current);
         TheSession().firstTimePending = 0;  // most tests start after the board's greeting
     }
     void TearDown() override { ResetSession(); }
 
-    std::string Log() const { return ReadBytes(run.logPath); }
-    std::string PgnPath() const { return ThePgnSession().pgnPath; }
+    std::string LogPath() const { return dir / "session.log"; }
+    std::string Log() const { return ReadBytes(LogPath()); }
+    std::string PgnPath() const { return TheSession().pgnPath; }
     std::string Pgn() const { return ReadBytes(PgnPath()); }
 
     // Decodes bytes behind the carried ones, as the capture loop does; answers the
@@ -67,7 +69,6 @@ protected:
     }
 
     ScratchDir dir;
-    RecorderRun run;
     CPosition* current = nullptr;
     std::vector<std::uint8_t> buffer;
     std::uint32_t carried = 0;
@@ -152,7 +153,7 @@ TEST_F(DecoderTest, TakeBacks) {
     EXPECT_EQ(Log(), "0x99 : 99 00 00 00 00 \n");
     EXPECT_EQ(Feed(MoveMessage(0x14, 0x34)), "1. e4\n");
     EXPECT_EQ(Feed(kTakeBack), "Take back\n");
-    EXPECT_EQ(current, &ThePgnSession().currentGame->startingPosition);
+    EXPECT_EQ(current, &TheSession().currentGame->startingPosition);
     EXPECT_EQ(Feed(MoveMessage(0x13, 0x33)), "1. d4\n");  // replaces e4
     EXPECT_EQ(Feed(kNewGame), "New game\n");
     EXPECT_NE(Pgn().find("\r\n1. d4 *\r\n"), std::string::npos) << Pgn();
@@ -173,13 +174,13 @@ TEST_F(DecoderTest, TimeMessages) {
     EXPECT_EQ(Feed(kNewGame), "New game\n");  // a game without moves is saved too
     EXPECT_NE(Pgn().find("[Result \"*\"]\r\n\r\n *\r\n\r\n"), std::string::npos) << Pgn();
     // The saved game went with its file object; a fresh one is current.
-    ASSERT_NE(ThePgnSession().currentGame, nullptr);
-    EXPECT_EQ(current, &ThePgnSession().currentGame->startingPosition);
+    ASSERT_NE(TheSession().currentGame, nullptr);
+    EXPECT_EQ(current, &TheSession().currentGame->startingPosition);
     EXPECT_EQ(Feed(MoveMessage(0x14, 0x34)), "1. e4\n");
 }
 
 TEST_F(DecoderTest, AFailedSaveAtANewGameReportsAndGoesOn) {
-    std::snprintf(ThePgnSession().pgnPath, sizeof ThePgnSession().pgnPath, "%s",
+    std::snprintf(TheSession().pgnPath, sizeof TheSession().pgnPath, "%s",
                   (dir / "no-such-folder/games.pgn").c_str());
     Feed(MoveMessage(0x14, 0x34));
     testing::internal::CaptureStderr();
@@ -187,7 +188,7 @@ TEST_F(DecoderTest, AFailedSaveAtANewGameReportsAndGoesOn) {
     std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_NE(errors.find("Unable to save game in '"), std::string::npos) << errors;
     // The failed game was freed (the sanitizer build checks), a new one is current.
-    EXPECT_EQ(current, &ThePgnSession().currentGame->startingPosition);
+    EXPECT_EQ(current, &TheSession().currentGame->startingPosition);
     EXPECT_EQ(Feed(MoveMessage(0x14, 0x34)), "1. e4\n");
 }
 

@@ -8,7 +8,7 @@
 
 #include "pgn/fichier.h"
 #include "pgn/save.h"
-#include "pgn/session.h"
+#include "session/session.h"
 #include "support/pgn_helpers.h"
 #include "support/process.h"
 
@@ -21,13 +21,13 @@ struct SavedGame {
 
 // Saves game into path through a file object of its own, as the recorder does.
 SavedGame SaveInto(const std::string& path, CPartie* game) {
-    std::snprintf(ThePgnSession().pgnPath, sizeof ThePgnSession().pgnPath, "%s", path.c_str());
-    ThePgnSession().currentGame = game;
+    std::snprintf(TheSession().pgnPath, sizeof TheSession().pgnPath, "%s", path.c_str());
+    TheSession().currentGame = game;
     SavedGame saved{0, PgnText(*game)};
     CFichier file;
     EXPECT_EQ(SaveGame(file), 0u);
     saved.startOffset = game->startOffset;
-    ThePgnSession().currentGame = nullptr;
+    TheSession().currentGame = nullptr;
     return saved;
 }
 

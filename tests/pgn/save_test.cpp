@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "pgn/fichier.h"
-#include "pgn/keep.h"
-#include "pgn/session.h"
+#include "pgn/game_in_progress.h"
+#include "session/session.h"
 #include "support/pgn_helpers.h"
 
 namespace {
@@ -34,8 +34,8 @@ struct Outcome {
 // Saves game into path as the recorder does: a file object for the one save. The game
 // is freed with the file object, or here when the save failed.
 Outcome Save(const std::string& path, CPartie* game) {
-    std::snprintf(ThePgnSession().pgnPath, sizeof ThePgnSession().pgnPath, "%s", path.c_str());
-    ThePgnSession().currentGame = game;
+    std::snprintf(TheSession().pgnPath, sizeof TheSession().pgnPath, "%s", path.c_str());
+    TheSession().currentGame = game;
     Outcome outcome;
     {
         CFichier file;
@@ -48,7 +48,7 @@ Outcome Save(const std::string& path, CPartie* game) {
         }
     }
     if (!outcome.handedOver) delete game;
-    ThePgnSession().currentGame = nullptr;
+    TheSession().currentGame = nullptr;
     return outcome;
 }
 
@@ -76,11 +76,11 @@ TEST(Save, FirstSaveCreatesTheFileLaterSavesAppend) {
     EXPECT_EQ(ReadBytes(path), firstText);
 
     // The second game follows after exactly two empty lines, through a backup that goes.
-    std::snprintf(ThePgnSession().pgnPath, sizeof ThePgnSession().pgnPath, "%s", path.c_str());
+    std::snprintf(TheSession().pgnPath, sizeof TheSession().pgnPath, "%s", path.c_str());
     CPartie* second = GameWith("d2d4 d7d5", "Second");
     ASSERT_EQ(second->modified, 1);
     std::string secondText = PgnText(*second);
-    ThePgnSession().currentGame = second;
+    TheSession().currentGame = second;
     {
         WatchedFile file;
         testing::internal::CaptureStderr();
@@ -98,7 +98,7 @@ TEST(Save, FirstSaveCreatesTheFileLaterSavesAppend) {
         EXPECT_EQ(file.moved[0].first, second);
         EXPECT_EQ(file.moved[0].second, static_cast<std::int64_t>(secondText.size()));
     }
-    ThePgnSession().currentGame = nullptr;
+    TheSession().currentGame = nullptr;
     std::string bytes = ReadBytes(path);
     EXPECT_EQ(bytes, firstText + "\r\n" + secondText);
     EXPECT_NE(bytes.find("2. Nf3 *\r\n\r\n\r\n[Event \"?\"]"), std::string::npos);
@@ -348,7 +348,7 @@ TEST(Recovery, ACrashAtAnyStepOfASaveOrOfItsRecoveryLosesNoGame) {
             }
             CPartie* game = GameWith("d2d4 d7d5 c2c4");
             games.push_back(PgnText(*game));
-            ASSERT_TRUE(WriteGameFile(*game, current.c_str()));
+            ASSERT_TRUE(WriteFileInOneStep(current.c_str(), PgnText(*game), true));
             ASSERT_EQ(ReadBytes(current), games.back());
 
             bool saveCut, recoveryCut;
@@ -401,7 +401,7 @@ TEST(Recovery, ABackupLeftByASaveThatWorkedIsNotPutBack) {
     ASSERT_TRUE(Exists(pgn + ".bak"));
     CPartie inProgress;
     PlayLine(&inProgress.startingPosition, "c2c4");
-    ASSERT_TRUE(WriteGameFile(inProgress, current.c_str()));
+    ASSERT_TRUE(WriteFileInOneStep(current.c_str(), PgnText(inProgress), true));
     EXPECT_EQ(RecoverGame(current.c_str(), pgn.c_str()), Recovery::kRecovered);
     EXPECT_EQ(ReadBytes(pgn), texts + "\r\n" + PgnText(inProgress));
     EXPECT_FALSE(Exists(pgn + ".bak") || Exists(current));
@@ -410,8 +410,8 @@ TEST(Recovery, ABackupLeftByASaveThatWorkedIsNotPutBack) {
 TEST(Save, WithoutACurrentGameNothingIsSaved) {
     ScratchDir dir;
     std::string path = dir / "none.pgn";
-    std::snprintf(ThePgnSession().pgnPath, sizeof ThePgnSession().pgnPath, "%s", path.c_str());
-    ThePgnSession().currentGame = nullptr;
+    std::snprintf(TheSession().pgnPath, sizeof TheSession().pgnPath, "%s", path.c_str());
+    TheSession().currentGame = nullptr;
     CFichier file;
     EXPECT_EQ(SaveGame(file), kSaveFailed);
     EXPECT_FALSE(Exists(path));

@@ -7,14 +7,13 @@
 #include <vector>
 
 #include "board/iio.h"
-#include "pgn/keep.h"
-#include "pgn/session.h"
+#include "pgn/game_in_progress.h"
 #include "platform/platform.h"
 #include "platform/testkit.h"
 #include "recorder/capture.h"
 #include "recorder/record_format.h"
 #include "recorder/startup.h"
-#include "session/state.h"
+#include "session/session.h"
 #include "support/board_line.h"
 #include "support/files.h"
 #include "support/pgn_helpers.h"
@@ -262,7 +261,7 @@ TEST_F(LiveCapture, AGameThatCouldNotBeSavedStaysForTheNextStart) {
         ASSERT_EQ(board.watchedAtAnswer.size(), 2u);
         EXPECT_EQ(board.watchedAtAnswer[1], first + "\r\n" + second);
     }
-    const std::string pgn = ThePgnSession().pgnPath;
+    const std::string pgn = TheSession().pgnPath;
     EXPECT_EQ(ReadBytes(pgn), second);
     EXPECT_EQ(ReadBytes(run.gameInProgressPath), first);
     EXPECT_EQ(RecoverGame(run.gameInProgressPath, pgn.c_str()), Recovery::kRecovered);

@@ -17,7 +17,7 @@ TEST(Startup, WithoutEvenAProgramNameTheUsageNamesTheRecorder) {
     RecorderRun run;
     char* argv[] = {nullptr};
     testing::internal::CaptureStdout();
-    EXPECT_EQ(ReadArguments(run, 0, argv), -1);
+    EXPECT_EQ(ReadArguments(0, argv, &run.replayPath), -1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Usage : chessrec [Recorded file]\n");
 }
 
@@ -27,7 +27,7 @@ TEST(Startup, WithoutEvenAProgramNameTheUsageNamesTheRecorder) {
 TEST(Startup, SessionFilesThatCannotBeMadeAreRefused) {
     ScratchDir dir;
     const std::string folder = dir.Path() + "/";
-    const std::size_t longest = kPathRoom - 8;  // and "NNN.pgn" with its terminator
+    const std::size_t longest = platform::kMaxPath - 8;  // and "NNN.pgn" with its terminator
     std::string stem = folder + std::string(longest - folder.size(), 'x');
     stem.back() = '.';
 

@@ -1,6 +1,0 @@
-#include "pgn/session.h"
-
-PgnSession& ThePgnSession() {
-    static PgnSession session;
-    return session;
-}

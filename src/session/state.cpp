@@ -1,6 +1,0 @@
-#include "session/state.h"
-
-SessionState& TheSession() {
-    static SessionState* session = new SessionState;
-    return *session;
-}
