@@ -268,3 +268,44 @@ TEST_F(LiveCapture, AGameThatCouldNotBeSavedStaysForTheNextStart) {
     EXPECT_EQ(ReadBytes(pgn), second + "\r\n" + first);
     EXPECT_FALSE(Exists(run.gameInProgressPath));
 }
+
+// A first save that reached its file but whose folder could not be flushed is declared
+// failed: it takes its file back, so that the game, kept in the game in progress, is in the
+// PGN file once when the next start saves it.
+TEST_F(LiveCapture, ASaveDeclaredFailedLeavesNoGameBehind) {
+    const std::string tags = DefaultTags() + "\r\n";
+    const std::string first = tags + "1. e4 e5 *\r\n\r\n";
+    const std::string second = tags + "1. d4 *\r\n\r\n";
+    struct Fault {
+        std::string pgn;
+        bool failed = false;
+    } fault{TheSession().pgnPath};
+    const std::string& pgn = fault.pgn;
+    platform::SetFaultHook(
+        [](platform::FileOp op, platform::FileHandle, const char* path, void* context) {
+            auto* fault = static_cast<Fault*>(context);
+            if (op != platform::FileOp::kFlush || !path || path != fault->pgn || fault->failed)
+                return platform::ErrorCode{0};
+            fault->failed = true;
+            return platform::ErrorOf(platform::ErrorKind::kDiskFull);
+        },
+        &fault);
+    ScriptedBoard board({kFirstTime, MoveMessage("e2e4"), MoveMessage("e7e5"), NewGameMessage(),
+                         MoveMessage("d2d4")},
+                        run.recordPath);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Capture(board), "1. e4\n1... e5\nNew game\n1. d4\nUnable to read\n");
+    EXPECT_EQ(Shutdown(run), 0);
+    platform::SetFaultHook(nullptr, nullptr);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("Unable to save game in '" + pgn),
+              std::string::npos);
+    EXPECT_EQ(ReadBytes(pgn), second);
+
+    // The next start in the folder.
+    ResetSession();
+    testing::internal::CaptureStderr();
+    RecoverDeadSessions((dir / "s.").c_str());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "chessrec: recovered the game in progress of session 000 into " + pgn + "\n");
+    EXPECT_EQ(ReadBytes(pgn), second + "\r\n" + first);
+}

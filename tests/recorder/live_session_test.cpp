@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -245,6 +246,37 @@ TEST_F(LiveSession, HangUpEndsTheCaptureAndSavesTheGame) {
     bool whole = false;
     ReadRecords(recorder.File(0, "rec"), &whole);
     EXPECT_TRUE(whole);
+}
+
+// A write of the game in progress that fails (here the temporary file it goes through
+// cannot be made) is said on standard error before the move is shown, naming the file and
+// the reason, once for the whole run of failures; each move tries again, and the write that
+// works is said too. A kill then loses none of the moves shown.
+TEST_F(LiveSession, AFailingWriteOfTheGameInProgressIsSaidAtOnce) {
+    ScratchDir dir;
+    const std::string current = dir / "chessrec.000.current.pgn";
+    std::filesystem::create_directory(current + ".tmp");
+    BoardLine line;
+    ASSERT_TRUE(line.Ok());
+    LiveRecorder recorder(dir, line.Device());
+    line.Send(kFirstTime);
+    Play(line, recorder, MoveMessage("e2e4"), "1. e4\n");
+    const std::string failing = "chessrec: cannot keep the game in progress in " + current + ": ";
+    std::size_t at = recorder.Err().find(failing);
+    ASSERT_NE(at, std::string::npos) << recorder.Err();
+    Play(line, recorder, MoveMessage("e7e5"), "1... e5\n");
+    EXPECT_EQ(recorder.Err().find(failing, at + 1), std::string::npos) << recorder.Err();
+    EXPECT_FALSE(Exists(current));
+
+    std::filesystem::remove(current + ".tmp");
+    Play(line, recorder, MoveMessage("g1f3"), "2. Nf3\n");
+    EXPECT_NE(
+        recorder.Err().find("chessrec: the game in progress is kept in " + current + " again\n"),
+        std::string::npos)
+        << recorder.Err();
+    recorder.Kill();
+    recorder.Wait();
+    EXPECT_EQ(ReadBytes(current), kTags + "1. e4 e5 2. Nf3 *\r\n\r\n");
 }
 
 // Without a usable port: "Unable to open COM port" on the console, on standard error the

@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "recorder/record_format.h"
 #include "support/files.h"
+#include "support/pgn_helpers.h"
 #include "support/process.h"
 #include "support/scripts.h"
 
@@ -206,49 +207,21 @@ TEST_F(Replay, CommandLine) {
     EXPECT_EQ(SessionFiles(), (std::vector<std::string>{"chessrec.000.log"}));
 }
 
-TEST_F(Replay, SessionNumbers) {
-    std::string sample = SamplesDir() + "/opera_game.rec";
-    Chessrec({sample});
-    Chessrec({sample});
-    EXPECT_TRUE(Exists(session / "chessrec.001.pgn"));
-
-    // A record file with data takes its number too: the files of a live session that died
-    // are never truncated. Empty leftovers of a start that failed are replaced.
-    ScratchDir other;
-    WriteBytes(other / "chessrec.000.log", "old log\n");
-    WriteBytes(other / "chessrec.000.rec", "old record");
-    WriteBytes(other / "chessrec.001.log", "old log\n");
-    WriteBytes(other / "chessrec.001.rec", "");
-    RunProgram(outputs, {ChessrecBinary(), sample}, {"CHESSREC_DIR=" + other.Path()});
-    EXPECT_EQ(ReadBytes(other / "chessrec.000.log"), "old log\n");
-    EXPECT_EQ(ReadBytes(other / "chessrec.000.rec"), "old record");
-    EXPECT_EQ(ReadBytes(other / "chessrec.001.log"), ReadBytes(SamplesDir() + "/opera_game.log"));
-    // A log that another recorder holds open keeps its number, and its contents.
-    ScratchDir shared;
-    WriteBytes(shared / "chessrec.000.log", "running\n");
-    platform::FileHandle held =
-        platform::OpenFile((shared / "chessrec.000.log").c_str(), platform::kWrite,
-                           platform::Share::kRead, platform::Disposition::kOpenExisting);
-    ASSERT_TRUE(held.IsValid()) << LastErrorText();
-    RunProgram(outputs, {ChessrecBinary(), sample}, {"CHESSREC_DIR=" + shared.Path()});
-    platform::CloseFile(held);
-    EXPECT_EQ(ReadBytes(shared / "chessrec.000.log"), "running\n");
-    EXPECT_EQ(ReadBytes(shared / "chessrec.001.log"), ReadBytes(SamplesDir() + "/opera_game.log"));
-
-    // With every number taken, nothing is created or truncated.
-    for (int n = 0; n < 100; ++n) {
-        char name[32];
-        std::snprintf(name, sizeof name, "chessrec.%03d.pgn", n);
-        WriteBytes(session / name, "");
-    }
-    std::string log = SessionFile("chessrec.000.log");
-    RunResult run = Chessrec({sample});
-    EXPECT_EQ(run.status, 255);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err.rfind("chessrec: no free session number in " + session.Path() + ": ", 0), 0u)
-        << run.err;
-    EXPECT_EQ(SessionFile("chessrec.000.log"), log);
-    EXPECT_EQ(SessionFiles().size(), 102u);
+// A replay killed in the middle of its first save left its text behind, and a live session
+// killed while it copied its PGN file to the backup left the copy: the next start removes
+// both, their bytes being in the game in progress and the PGN file.
+TEST_F(Replay, TheNextStartRemovesWhatCutSavesLeft) {
+    const std::string game = DefaultTags() + "\r\n1. e4 *\r\n\r\n";
+    WriteBytes(session / "chessrec.000.pgn", game);
+    WriteBytes(session / "chessrec.000.pgn.bak.tmp", game.substr(0, 50));
+    WriteBytes(session / "chessrec.001.current.pgn", game);
+    WriteBytes(session / "chessrec.001.pgn.tmp", game.substr(0, 70));
+    RunResult run = Chessrec({SamplesDir() + "/opera_game.rec"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(SessionFiles(), (std::vector<std::string>{"chessrec.000.log", "chessrec.000.pgn",
+                                                        "chessrec.001.log", "chessrec.001.pgn",
+                                                        "chessrec.002.log", "chessrec.002.pgn"}));
+    EXPECT_EQ(SessionFile("chessrec.001.pgn"), game);
 }
 
 // Without CHESSREC_DIR the files lie beside the program, named after it, when its folder can
