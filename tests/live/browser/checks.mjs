@@ -8,7 +8,8 @@
 //   phone.assertClean();                                       // no foreign request, no error
 //   await browser.close();
 //
-// or, all at once on a phone and a hall screen: await checkPage({url, artifactDir, ...}).
+// or, on a phone and a hall screen at once:
+//   const {phone, hall} = await checkPage(browser, url, {artifactDir, boards: {1: {...}}});
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -103,7 +104,12 @@ export class Spectator {
   // returns what it shows; after timeoutMs it fails, saying what the board showed instead.
   async waitForBoard(n, expect, {timeoutMs = 5000} = {}) {
     return this.waitFor(() => this.board(n), (shown) => differences(shown, expect),
-                        `board ${n} to show ${JSON.stringify(expect)}`, timeoutMs);
+                        `board ${n} to show ${brief(expect)}`, timeoutMs);
+  }
+
+  // Waits until board n's last move is san (shown in its move list, in view).
+  async waitForMove(n, san, {timeoutMs = 5000} = {}) {
+    return this.waitForBoard(n, {lastMove: san}, {timeoutMs});
   }
 
   // Waits until the connection indicator says 'live' or 'reconnecting'.
@@ -220,6 +226,12 @@ function nextChange(ms) {
   });
 }
 
+// An expectation as a line of text, long move lists cut to their end.
+function brief(expect) {
+  return JSON.stringify(expect, (key, v) =>
+      Array.isArray(v) && v.length > 8 ? `${v.length} moves: ... ${v.slice(-4).join(' ')}` : v);
+}
+
 function differences(shown, expect) {
   if (!shown) return ['no such board'];
   const diff = [];
@@ -234,7 +246,7 @@ function differences(shown, expect) {
     } else if (key === 'status') {
       if (!shown.status.includes(want)) diff.push(`status "${shown.status}"`);
     } else if (key === 'moves') {
-      if (!same(shown.moves, want)) diff.push(`moves [${shown.moves.join(' ')}]`);
+      if (!same(shown.moves, want)) diff.push(`moves ${brief(shown.moves)}`);
     } else if (!same(shown[key], want)) {
       diff.push(`${key} ${JSON.stringify(shown[key])}`);
     }
@@ -280,23 +292,26 @@ export async function checkLayout(spectator, kind, {minDiagram = 200} = {}) {
   return l;
 }
 
-// The standard checks on a phone and a hall screen: board shows move (with the squares marked,
-// and name, result when given) within timeoutMs, a screenshot of each size into artifactDir
-// (phone.png, hall.png, or prefix-phone.png...), no foreign request and no error logged.
-export async function checkPage({url, artifactDir, board = 1, expect, timeoutMs = 5000,
-                                 prefix = ''}) {
-  const browser = await Spectators.launch();
-  try {
-    for (const size of ['phone', 'hall']) {
-      const s = await browser.open(url, size);
-      await s.waitForBoard(board, expect, {timeoutMs});
-      await s.screenshot(artifactDir, `${prefix ? prefix + '-' : ''}${size}.png`,
-                         {fullPage: size === 'phone'});
-      await checkLayout(s, size);
-      s.assertClean();
-      await s.close();
+// The standard checks on a phone (dark colour scheme) and a hall screen (light): each waits
+// until it shows every expectation of boards ({1: {lastMove: 'e4', marked: ['e2', 'e4']}, ...},
+// as waitForBoard takes them), has its layout checked, leaves a screenshot in artifactDir
+// (PREFIX-phone.png, the whole page; PREFIX-hall.png) and must have made no foreign request and
+// logged no error. Returns both spectators, still open, for further checks.
+export async function checkPage(browser, url, {artifactDir, boards, prefix = 'page',
+                                               timeoutMs = 5000, minHallDiagram = 200}) {
+  const phone = await browser.open(url, 'phone', {colorScheme: 'dark'});
+  const hall = await browser.open(url, 'hall', {colorScheme: 'light'});
+  await Promise.all([phone, hall].map(async (s) => {
+    await s.waitForConnection('live', {timeoutMs});
+    for (const [n, expect] of Object.entries(boards)) {
+      await s.waitForBoard(Number(n), expect, {timeoutMs});
     }
-  } finally {
-    await browser.close();
-  }
+  }));
+  await checkLayout(phone, 'phone');
+  await checkLayout(hall, 'hall', {minDiagram: minHallDiagram});
+  await phone.screenshot(artifactDir, `${prefix}-phone.png`, {fullPage: true});
+  await hall.screenshot(artifactDir, `${prefix}-hall.png`);
+  phone.assertClean();
+  hall.assertClean();
+  return {phone, hall};
 }

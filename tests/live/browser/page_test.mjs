@@ -4,7 +4,7 @@
 import path from 'node:path';
 import {fileURLToPath} from 'node:url';
 import {FakeFeed} from './fake_feed.mjs';
-import {Spectators, checkLayout} from './checks.mjs';
+import {Spectators, checkLayout, checkPage} from './checks.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const kPage = path.resolve(here, '../../../src/live/page/index.html');
@@ -103,30 +103,23 @@ async function main() {
   };
   let phone, hall;
   try {
-    phone = await browser.open(feed.url, 'phone', {colorScheme: 'dark'});
-    hall = await browser.open(feed.url, 'hall');
-    const both = (fn) => Promise.all([phone, hall].map(fn));
-
     await step('the whole state is drawn, at phone and hall sizes', async () => {
-      await both(async (s) => {
-        await s.waitForConnection('live');
-        await s.waitForBoard(1, {moves: ['e4', 'e5'], marked: ['e5', 'e7'],
-                                 pieces: {e5: 'p', e4: 'P', e7: ''}, white: 'Anand, V.',
-                                 whiteElo: '(2750)', blackElo: '', status: 'White to move'});
-        // The move list of 120 plies is scrolled to its end.
-        await s.waitForBoard(2, {lastMove: 'Ng8', moves: kShuffle, marked: ['f6', 'g8']});
-        await s.waitForBoard(3, {state: 'waiting', status: 'Waiting', marked: [], moves: [],
-                                 blackElo: ''});
-        await s.waitForBoard(4, {white: kHostile, black: kLongName, lastMove: 'd4'});
+      ({phone, hall} = await checkPage(browser, feed.url, {
+        artifactDir: artifacts, prefix: 'round-3', minHallDiagram: 400, boards: {
+          1: {moves: ['e4', 'e5'], marked: ['e5', 'e7'], pieces: {e5: 'p', e4: 'P', e7: ''},
+              white: 'Anand, V.', whiteElo: '(2750)', blackElo: '', status: 'White to move'},
+          // The move list of 120 plies is scrolled to its end.
+          2: {lastMove: 'Ng8', moves: kShuffle, marked: ['f6', 'g8']},
+          3: {state: 'waiting', status: 'Waiting', marked: [], moves: [], blackElo: ''},
+          4: {white: kHostile, black: kLongName, lastMove: 'd4'},
+        }}));
+      for (const s of [phone, hall]) {
         const h = await heading(s);
         expectTrue(h === 'Club Championship · Hall A · 2026.12.09 · Round 3',
                    `${s.name}: heading "${h}"`);
-      });
-      await checkLayout(phone, 'phone');
-      await checkLayout(hall, 'hall', {minDiagram: 400});
-      await phone.screenshot(artifacts, 'phone-round-3.png', {fullPage: true});
-      await hall.screenshot(artifacts, 'hall-round-3.png');
+      }
     });
+    const both = (fn) => Promise.all([phone, hall].map(fn));
 
     await step('each move shows within a second, ending with a mate', async () => {
       for (let plies = 3; plies <= kMate.length; ++plies) {
