@@ -12,15 +12,16 @@ const kStart = 'rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1';
 const kHostile = '<img src=x onerror=alert(1)>';
 const kLongName = 'Wolfeschlegelsteinhausenbergerdorff-Leuchtenberg, Hubert Blaine Maximilian';
 
-// 1. e4 e5 2. Bc4 Nc6 3. Qh5 Nf6 4. Qxf7#: each move with its squares and the position after it.
+// 1. e4 e5 2. Bc4 Nc6 3. Qh5 Nf6 4. Qxf7#: each move with its squares, the piece that moved
+// and the position after it.
 const kMate = [
-  ['e4', 'e2e4', 'rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1'],
-  ['e5', 'e7e5', 'rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6 0 2'],
-  ['Bc4', 'f1c4', 'rnbqkbnr/pppp1ppp/8/4p3/2B1P3/8/PPPP1PPP/RNBQK1NR b KQkq - 1 2'],
-  ['Nc6', 'b8c6', 'r1bqkbnr/pppp1ppp/2n5/4p3/2B1P3/8/PPPP1PPP/RNBQK1NR w KQkq - 2 3'],
-  ['Qh5', 'd1h5', 'r1bqkbnr/pppp1ppp/2n5/4p2Q/2B1P3/8/PPPP1PPP/RNB1K1NR b KQkq - 3 3'],
-  ['Nf6', 'g8f6', 'r1bqkb1r/pppp1ppp/2n2n2/4p2Q/2B1P3/8/PPPP1PPP/RNB1K1NR w KQkq - 4 4'],
-  ['Qxf7#', 'h5f7', 'r1bqkb1r/pppp1Qpp/2n2n2/4p3/2B1P3/8/PPPP1PPP/RNB1K1NR b KQkq - 0 4'],
+  ['e4', 'e2e4', 'P', 'rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1'],
+  ['e5', 'e7e5', 'p', 'rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6 0 2'],
+  ['Bc4', 'f1c4', 'B', 'rnbqkbnr/pppp1ppp/8/4p3/2B1P3/8/PPPP1PPP/RNBQK1NR b KQkq - 1 2'],
+  ['Nc6', 'b8c6', 'n', 'r1bqkbnr/pppp1ppp/2n5/4p3/2B1P3/8/PPPP1PPP/RNBQK1NR w KQkq - 2 3'],
+  ['Qh5', 'd1h5', 'Q', 'r1bqkbnr/pppp1ppp/2n5/4p2Q/2B1P3/8/PPPP1PPP/RNB1K1NR b KQkq - 3 3'],
+  ['Nf6', 'g8f6', 'n', 'r1bqkb1r/pppp1ppp/2n2n2/4p2Q/2B1P3/8/PPPP1PPP/RNB1K1NR w KQkq - 4 4'],
+  ['Qxf7#', 'h5f7', 'Q', 'r1bqkb1r/pppp1Qpp/2n2n2/4p3/2B1P3/8/PPPP1PPP/RNB1K1NR b KQkq - 0 4'],
 ];
 // 120 plies of knights going out and back: a move list long enough to scroll.
 const kShuffle = Array.from({length: 120}, (_, i) => ['Nf3', 'Nf6', 'Ng1', 'Ng8'][i % 4]);
@@ -40,7 +41,7 @@ function mateBoard(n, plies, extra = {}) {
     board: n, white: 'Anand, V.', black: 'Kramnik, V.', whiteElo: '2750', blackElo: '',
     result: plies === kMate.length ? '1-0' : '*',
     state: plies === kMate.length ? 'finished' : 'playing',
-    fen: last ? last[2] : kStart, lastMove: last ? last[1] : '',
+    fen: last ? last[3] : kStart, lastMove: last ? last[1] : '',
     moves: played.map((m) => m[0]), ...extra,
   };
 }
@@ -124,14 +125,11 @@ async function main() {
     await step('each move shows within a second, ending with a mate', async () => {
       for (let plies = 3; plies <= kMate.length; ++plies) {
         const b = mateBoard(1, plies);
-        const [san, squares, fen] = kMate[plies - 1];
-        const piece = fen.split(' ')[0].split('/')[8 - Number(squares[3])]
-                          .replace(/\d/g, (d) => '.'.repeat(d))['abcdefgh'.indexOf(squares[2])];
+        const [san, squares, piece] = kMate[plies - 1];
+        const [from, to] = [squares.slice(0, 2), squares.slice(2)];
         feed.setBoard(b);
-        await both((s) => s.waitForBoard(1, {lastMove: san, moves: b.moves,
-                                             marked: [squares.slice(0, 2), squares.slice(2)],
-                                             pieces: {[squares.slice(2)]: piece,
-                                                      [squares.slice(0, 2)]: ''}},
+        await both((s) => s.waitForBoard(1, {lastMove: san, moves: b.moves, marked: [from, to],
+                                             pieces: {[to]: piece, [from]: ''}},
                                          {timeoutMs: 1000}));
       }
       await both((s) => s.waitForBoard(1, {state: 'finished', result: '1-0', status: '1-0',
