@@ -81,8 +81,7 @@ bool SettleBackup(const char* pgnPath, const std::string& game) {
 bool WriteGameFile(CPartie& game, const char* path, const std::string& before) {
     // Gathered first, written with one call: a board sends a move every few seconds, and
     // this must cost it next to nothing.
-    std::string text;
-    WriteGameText(game, &text);
+    std::string text = GameText(game);
     if (!before.empty()) text.insert(0, before + "\r\n");
     return WriteFileInOneStep(path, text, true);
 }

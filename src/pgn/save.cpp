@@ -194,8 +194,7 @@ std::uint32_t SaveGame(CFichier& file) {
     CPartie* game = ThePgnSession().currentGame;
     if (!game) return kSaveFailed;
     // Gathered first: the file gets the game in one write.
-    std::string text;
-    WriteGameText(*game, &text);
+    std::string text = GameText(*game);
     return SaveInto(game, file, text);
 }
 

@@ -49,8 +49,7 @@ std::uint32_t SaveGameInProgress(bool sessionEnds) {
     const char* path = TheSession().gameInProgressPath;
     CPartie* game = ThePgnSession().currentGame;
     if (path[0] == '\0' || !game) return SaveAndReleaseCurrentGame();
-    std::string text;
-    WriteGameText(*game, &text);
+    std::string text = GameText(*game);
     std::uint32_t result = SaveAndReleaseCurrentGame();
     if (result != 0) unsaved += unsaved.empty() ? text : "\r\n" + text;
     // Until the next game is written, the file holds the game just saved, which the next

@@ -23,7 +23,7 @@ struct SavedGame {
 SavedGame SaveInto(const std::string& path, CPartie* game) {
     std::snprintf(ThePgnSession().pgnPath, sizeof ThePgnSession().pgnPath, "%s", path.c_str());
     ThePgnSession().currentGame = game;
-    SavedGame saved{0, PgnText(*game)};
+    SavedGame saved{0, GameText(*game)};
     CFichier file;
     EXPECT_EQ(SaveGame(file), 0u);
     saved.startOffset = game->startOffset;

@@ -68,7 +68,7 @@ TEST(Save, FirstSaveCreatesTheFileLaterSavesAppend) {
     std::string path = dir / "session.pgn";
 
     CPartie* first = GameWith("e2e4 e7e5 g1f3");
-    std::string firstText = PgnText(*first);
+    std::string firstText = GameText(*first);
     Outcome saved = Save(path, first);
     EXPECT_EQ(saved.result, 0u);
     EXPECT_EQ(saved.errors, "");
@@ -79,7 +79,7 @@ TEST(Save, FirstSaveCreatesTheFileLaterSavesAppend) {
     std::snprintf(ThePgnSession().pgnPath, sizeof ThePgnSession().pgnPath, "%s", path.c_str());
     CPartie* second = GameWith("d2d4 d7d5", "Second");
     ASSERT_EQ(second->modified, 1);
-    std::string secondText = PgnText(*second);
+    std::string secondText = GameText(*second);
     ThePgnSession().currentGame = second;
     {
         WatchedFile file;
@@ -105,7 +105,7 @@ TEST(Save, FirstSaveCreatesTheFileLaterSavesAppend) {
     EXPECT_FALSE(Exists(path + ".bak"));
 
     CPartie* third = GameWith("c2c4");
-    std::string thirdText = PgnText(*third);
+    std::string thirdText = GameText(*third);
     EXPECT_EQ(Save(path, third).result, 0u);
     EXPECT_EQ(ReadBytes(path), firstText + "\r\n" + secondText + "\r\n" + thirdText);
     EXPECT_FALSE(Exists(path + ".bak"));
@@ -132,7 +132,7 @@ TEST(Save, AFileThatAnotherHolderLockedIsLeftAlone) {
 
     // Once the holder lets go, saving works as usual.
     CPartie* next = GameWith("c2c4");
-    std::string nextText = PgnText(*next);
+    std::string nextText = GameText(*next);
     EXPECT_EQ(Save(path, next).result, 0u);
     EXPECT_EQ(ReadBytes(path), before + "\r\n" + nextText);
 }
@@ -224,7 +224,7 @@ void SweepFaults(bool firstSave) {
                 }
 
                 CPartie* game = GameWith("d2d4 d7d5 c2c4", "Failing");
-                std::string text = PgnText(*game);
+                std::string text = GameText(*game);
                 Outcome outcome;
                 bool fired;
                 {
@@ -259,7 +259,7 @@ void SweepFaults(bool firstSave) {
                 }
 
                 CPartie* next = GameWith("g1f3", "Next");
-                std::string nextText = PgnText(*next);
+                std::string nextText = GameText(*next);
                 Outcome retry = Save(path, next);
                 EXPECT_EQ(retry.result, 0u) << retry.errors;
                 std::string last = ReadBytes(path);
@@ -285,7 +285,7 @@ TEST(Save, AWriteThatFailsMidwayLeavesTheEarlierGames) {
     ScratchDir dir;
     std::string path = dir / "midway.pgn";
     CPartie* first = GameWith("e2e4 e7e5 g1f3 b8c6");
-    std::string firstText = PgnText(*first);
+    std::string firstText = GameText(*first);
     ASSERT_EQ(Save(path, first).result, 0u);
 
     // The fourth write of the save is the game's text (after the "\r\n", the backup's copy
@@ -303,7 +303,7 @@ TEST(Save, AWriteThatFailsMidwayLeavesTheEarlierGames) {
     EXPECT_FALSE(Exists(path + ".bak"));
 
     CPartie* third = GameWith("c2c4");
-    std::string thirdText = PgnText(*third);
+    std::string thirdText = GameText(*third);
     EXPECT_EQ(Save(path, third).result, 0u);
     EXPECT_EQ(ReadBytes(path), firstText + "\r\n" + "\r\n" + thirdText);
 }
@@ -343,11 +343,11 @@ TEST(Recovery, ACrashAtAnyStepOfASaveOrOfItsRecoveryLosesNoGame) {
             std::vector<std::string> games;
             if (!firstSave) {
                 CPartie* earlier = GameWith("e2e4 e7e5");
-                games.push_back(PgnText(*earlier));
+                games.push_back(GameText(*earlier));
                 ASSERT_EQ(Save(pgn, earlier).result, 0u);
             }
             CPartie* game = GameWith("d2d4 d7d5 c2c4");
-            games.push_back(PgnText(*game));
+            games.push_back(GameText(*game));
             ASSERT_TRUE(WriteGameFile(*game, current.c_str()));
             ASSERT_EQ(ReadBytes(current), games.back());
 
@@ -394,7 +394,7 @@ TEST(Recovery, ABackupLeftByASaveThatWorkedIsNotPutBack) {
     std::string texts;
     for (const char* moves : {"e2e4", "d2d4"}) {
         CPartie* game = GameWith(moves);
-        texts += (texts.empty() ? "" : "\r\n") + PgnText(*game);
+        texts += (texts.empty() ? "" : "\r\n") + GameText(*game);
         FaultPlan plan(FileOp::kDelete, 1, kDiskFull);
         ASSERT_EQ(Save(pgn, game).result, 0u);
     }
@@ -403,7 +403,7 @@ TEST(Recovery, ABackupLeftByASaveThatWorkedIsNotPutBack) {
     PlayLine(&inProgress.startingPosition, "c2c4");
     ASSERT_TRUE(WriteGameFile(inProgress, current.c_str()));
     EXPECT_EQ(RecoverGame(current.c_str(), pgn.c_str()), Recovery::kRecovered);
-    EXPECT_EQ(ReadBytes(pgn), texts + "\r\n" + PgnText(inProgress));
+    EXPECT_EQ(ReadBytes(pgn), texts + "\r\n" + GameText(inProgress));
     EXPECT_FALSE(Exists(pgn + ".bak") || Exists(current));
 }
 
