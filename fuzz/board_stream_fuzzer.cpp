@@ -118,8 +118,7 @@ Outcome Feed(std::uint8_t flags, const std::vector<std::uint32_t>& sizes,
     // What is carried at the end never becomes a message: the stream stops inside it.
 
     // The game in progress on disk is the current game, once it has changed at all.
-    std::string current;
-    WriteGameText(*TheSession().currentGame, &current);
+    std::string current = GameText(*TheSession().currentGame);
     std::string kept = ReadWholeFile(inProgressPath);
     FUZZ_CHECK(kept.empty() || kept == current);
     FUZZ_CHECK(live || kept.empty());

@@ -1,7 +1,7 @@
 // The PGN writer: a game grown from the fuzzer's bytes (moves played with Play, with
 // alternatives, take-backs, comments, glyphs and annotation codes; the roster, result,
 // correspondence and further tags; a start set up from FEN text), written by WritePGN and
-// indexed back by CFichier::Open.
+// indexed back by CFichier::Open, and rendered in the broadcast styles too.
 //
 // Input: a flags byte (bit 0: set the start up from a FEN text that follows, up to a
 // length byte), then operations, one byte each followed by its operands (see Grow).
@@ -11,7 +11,10 @@
 // starting at offset 0, with White, Black, Event, Site, Round and Date as written (the
 // field's value, or "?" and "????.??.??" for none) and the same result code; a game set
 // up from FEN text has the preview "(Position)". With any other result code the file has
-// no Result tag, and the index finds no game.
+// no Result tag, and the index finds no game. The file holds exactly GameText's text. The
+// styles change only what they name: marking mates turns some '+' into '#', one for one
+// (the wrapping cannot move), and escaping changes nothing when no tag value holds '\' or
+// '"'.
 //
 // The property is exact because of how the texts are chosen: roster values come from a
 // safe alphabet (printable ASCII without the double quote) and are at most 60 bytes, so
@@ -27,6 +30,7 @@
 
 #include "game/partie.h"
 #include "pgn/fichier.h"
+#include "pgn/writer.h"
 #include "support.h"
 
 namespace {
@@ -172,6 +176,23 @@ void Grow(CPartie& game, ByteReader& in) {
     }
 }
 
+// Whether a value holds a character that escaping changes.
+bool Escapable(const std::optional<std::string>& value) {
+    return value && value->find_first_of("\\\"") != std::string::npos;
+}
+
+bool HasEscapableValue(const CPartie& game) {
+    for (const std::optional<std::string>* value :
+         {&game.White, &game.Black, &game.Event, &game.Site, &game.Round, &game.Date,
+          &game.WhiteEmail, &game.BlackEmail, &game.LastMoveDate}) {
+        if (Escapable(*value)) return true;
+    }
+    for (const CPGNHeader* node = game.tags; node; node = node->next) {
+        if (Escapable(node->value)) return true;
+    }
+    return false;
+}
+
 // What the index must give back for a roster field.
 std::string Written(const std::optional<std::string>& value, const char* fallback) {
     return value ? *value : fallback;
@@ -200,6 +221,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(file.IsValid());
     FUZZ_CHECK(game.WritePGN(file));
     FUZZ_CHECK(platform::CloseFile(file));
+    const std::string text = GameText(game);
+    FUZZ_CHECK(ReadWholeFile(pgnPath) == text);
+
+    const std::string mates = GameText(game, {.mateSign = true});
+    FUZZ_CHECK(mates.size() == text.size());
+    for (std::size_t i = 0; i < text.size(); ++i)
+        FUZZ_CHECK(mates[i] == text[i] || (mates[i] == '#' && text[i] == '+'));
+    const std::string escaped = GameText(game, {.escapeValues = true});
+    if (!HasEscapableValue(game)) FUZZ_CHECK(escaped == text);
 
     CFichier index(pgnPath.c_str());
     FUZZ_CHECK(index.Open() == 1);

@@ -55,6 +55,12 @@ int BishopReach(const CPosition& pos, Square f, Square t) {
     return IsPathClear(pos, f, step, t);
 }
 
+// Is the side to move in check?
+bool InCheck(const CPosition& pos) {
+    Square king = FindKing(pos, pos.side);
+    return king != kNoSquare && IsAttacked(pos, king, kBlack - pos.side);
+}
+
 }  // namespace
 
 int IsPathClear(const CPosition& pos, int start, int step, int target) {
@@ -158,6 +164,32 @@ void ListRivals(CPosition& pos, Square f, Square t, Square squares[64], int* cou
     }
 }
 
+bool HasLegalMove(CPosition& pos) {
+    // IsLegal records every query: the verdict kept for Play is put back afterwards.
+    const Square queryFrom = pos.lastQueryFrom;
+    const Square queryTo = pos.lastQueryTo;
+    const std::int32_t queryResult = pos.lastQueryResult;
+    bool found = false;
+    for (int f = 0; f < 64 && !found; ++f) {
+        Piece piece = pos.board[f];
+        if (piece == kEmpty || SideOf(piece) != pos.side) continue;
+        for (int t = 0; t < 64 && !found; ++t)
+            found = t != f && IsLegal(pos, static_cast<Square>(f), static_cast<Square>(t));
+    }
+    pos.lastQueryFrom = queryFrom;
+    pos.lastQueryTo = queryTo;
+    pos.lastQueryResult = queryResult;
+    return found;
+}
+
+bool IsCheckmate(CPosition& pos) {
+    return InCheck(pos) && !HasLegalMove(pos);
+}
+
+bool IsStalemate(CPosition& pos) {
+    return !InCheck(pos) && !HasLegalMove(pos);
+}
+
 CPosition* CPosition::Play(Square from, Square to, CCoup* replaced, std::uint8_t promotion) {
     if (from > kH8 || to > kH8) return nullptr;
     if (from != lastQueryFrom || to != lastQueryTo) IsLegal(*this, from, to);
@@ -205,7 +237,6 @@ CPosition* CPosition::Play(Square from, Square to, CCoup* replaced, std::uint8_t
         after->board[to] = static_cast<Piece>(kind + SideOf(piece));
     }
 
-    Square king = FindKing(*after, after->side);
-    move->check = king != kNoSquare && IsAttacked(*after, king, kBlack - after->side);
+    move->check = InCheck(*after);
     return after;
 }

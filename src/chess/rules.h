@@ -24,3 +24,13 @@ int IsLegal(CPosition& pos, Square f, Square t);
 // Writes into squares, ascending, every other square holding the piece that stands on f
 // whose piece could legally move to t; their number goes into count.
 void ListRivals(CPosition& pos, Square f, Square t, Square squares[64], int* count);
+
+// Has the side to move in pos (pos.side) a legal move? Leaves pos as it was, query cache
+// included.
+bool HasLegalMove(CPosition& pos);
+
+// Is the side to move in check with no legal move?
+bool IsCheckmate(CPosition& pos);
+
+// Has the side to move no legal move without being in check?
+bool IsStalemate(CPosition& pos);

@@ -6,7 +6,8 @@
 
 namespace {
 
-constexpr const char* kGlyphs[] = {"", "!", "?", "!!", "??", "!?", "?!"};
+// Annotation codes 1 to 6 as glyphs; characters, not pointers, so the table is read-only.
+constexpr char kGlyphs[][3] = {"", "!", "?", "!!", "??", "!?", "?!"};
 
 char* PutSquare(char* out, Square square) {
     *out++ = static_cast<char>('a' + FileOf(square));

@@ -8,8 +8,9 @@
 constexpr int kSanBufferSize = 24;
 
 // Writes move into buffer (kSanBufferSize characters): with number, its move number first
-// ("1. " before a White move, "1... " before a Black one); with numeric annotation, its
-// annotation code as " $n", else as a glyph. Answers the length.
+// ("1. " before a White move, "1... " before a Black one); a check, mate included, as '+'
+// (the text's only '+'); with numeric annotation, its annotation code as " $n", else as a
+// glyph. Answers the length.
 int WriteSAN(char* buffer, CCoup& move, int withNumber, int numericAnnotation);
 
 // Works out, once, the text that tells the move's piece from its rivals.

@@ -99,8 +99,9 @@ public:
     void RemoveView(IPartieView* view) override;
     CInfosPartie2* GetInfos() override;
 
-    // Writes the game as PGN at the file's current position (src/pgn/writer.cpp).
-    // Answers false when a write failed.
+    // Writes the game as PGN at the file's current position: renders it (GameText, in
+    // src/pgn/writer.cpp), then writes the text with one write. Answers false when the
+    // write fails or is short.
     bool WritePGN(platform::FileHandle file);
 
     IPartieView* primaryView;

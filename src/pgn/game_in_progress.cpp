@@ -25,12 +25,6 @@ constexpr char kGameEnd[] = "\r\n\r\n";
 constexpr char kSeparator[] = "\r\n";
 constexpr char kBetweenGames[] = "\r\n\r\n\r\n[";
 
-std::string GameTextOf(CPartie& game) {
-    std::string text;
-    WriteGameText(game, &text);
-    return text;
-}
-
 std::string Suffixed(const char* path, const char* suffix) {
     return std::string(path) + suffix;
 }
@@ -71,7 +65,7 @@ std::string InProgressText(CPartie* game) {
     std::string text = TheSession().unsaved;
     if (game) {
         if (!text.empty()) text += kSeparator;
-        text += GameTextOf(*game);
+        text += GameText(*game);
     }
     return text;
 }
@@ -107,7 +101,7 @@ std::uint32_t SaveCurrentGame() {
     CPartie* game = session.currentGame;
     if (!game) return kSaveFailed;
     // Rendered once: the same text goes to the PGN file, or stays in the game in progress.
-    const std::string text = GameTextOf(*game);
+    const std::string text = GameText(*game);
     std::uint32_t result;
     {
         CFichier file;

@@ -11,11 +11,6 @@ namespace {
 
 using platform::FileHandle;
 
-std::string GameTextOf(CPartie& game) {
-    std::string text;
-    WriteGameText(game, &text);
-    return text;
-}
 
 constexpr std::uint32_t kBlock = 512;
 
@@ -203,7 +198,7 @@ std::uint32_t SaveInto(CPartie* game, CFichier& file, const std::string& text) {
 std::uint32_t SaveGame(CFichier& file) {
     CPartie* game = TheSession().currentGame;
     if (!game) return kSaveFailed;
-    return SaveGame(file, game, GameTextOf(*game));
+    return SaveGame(file, game, GameText(*game));
 }
 
 std::uint32_t SaveGame(CFichier& file, CPartie* game, const std::string& text) {

@@ -20,28 +20,48 @@ bool IsComplete(const CInfosPartie2& header) {
            header.Date && header.result != kNoResult;
 }
 
+// The tags the index reads, by the opening of their line. Characters and an enumeration,
+// not pointers: the table is read-only data.
+enum class Field { kWhite, kBlack, kResult, kEvent, kRound, kDate, kSite, kEco };
+struct Prefix {
+    char text[9];
+    Field field;
+};
+constexpr Prefix kPrefixes[] = {
+    {"[White ", Field::kWhite}, {"[Black ", Field::kBlack}, {"[Result ", Field::kResult},
+    {"[Event ", Field::kEvent}, {"[Round ", Field::kRound}, {"[Date ", Field::kDate},
+    {"[Site ", Field::kSite},   {"[ECO ", Field::kEco},
+};
+
+void SetField(CInfosPartie2& header, Field field, const char* value) {
+    switch (field) {
+        case Field::kWhite:
+            return header.SetWhite(value);
+        case Field::kBlack:
+            return header.SetBlack(value);
+        case Field::kResult:
+            return header.SetResultText(value);
+        case Field::kEvent:
+            return header.SetEvent(value);
+        case Field::kRound:
+            return header.SetRound(value);
+        case Field::kDate:
+            return header.SetDate(value);
+        case Field::kSite:
+            return header.SetSite(value);
+        case Field::kEco:
+            return header.SetECO(value);
+    }
+}
+
 // Applies a tag line to header; answers whether it was a "[SetUp " line.
 bool ApplyTag(CInfosPartie2& header, const char* line) {
-    struct Prefix {
-        const char* text;
-        void (*apply)(CInfosPartie2&, const char*);
-    };
-    static const Prefix kPrefixes[] = {
-        {"[White ", [](CInfosPartie2& h, const char* v) { h.SetWhite(v); }},
-        {"[Black ", [](CInfosPartie2& h, const char* v) { h.SetBlack(v); }},
-        {"[Result ", [](CInfosPartie2& h, const char* v) { h.SetResultText(v); }},
-        {"[Event ", [](CInfosPartie2& h, const char* v) { h.SetEvent(v); }},
-        {"[Round ", [](CInfosPartie2& h, const char* v) { h.SetRound(v); }},
-        {"[Date ", [](CInfosPartie2& h, const char* v) { h.SetDate(v); }},
-        {"[Site ", [](CInfosPartie2& h, const char* v) { h.SetSite(v); }},
-        {"[ECO ", [](CInfosPartie2& h, const char* v) { h.SetECO(v); }},
-    };
     if (StartsWith(line, "[SetUp ")) return true;
     for (const Prefix& prefix : kPrefixes) {
         if (StartsWith(line, prefix.text)) {
             char value[kLineBuffer];
             QuotedValue(line + std::strlen(prefix.text), value, sizeof value);
-            prefix.apply(header, value);
+            SetField(header, prefix.field, value);
             break;
         }
     }

@@ -1,11 +1,16 @@
 #include "pgn/writer.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "chess/rules.h"
 #include "chess/san.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -16,49 +21,37 @@ constexpr int kTolerance = 90;
 // A text is written as pieces of at most this many characters.
 constexpr std::size_t kLongPiece = 512;
 
-int outputColumn = 0;
-
-// While WriteGameText runs: where the text goes instead of a file.
-std::string* gathered = nullptr;
-
-bool Put(platform::FileHandle file, const char* data, std::size_t size) {
-    if (size == 0) return true;
-    if (gathered) {
-        gathered->append(data, size);
-        return true;
-    }
-    std::uint32_t written = 0;
-    return platform::WriteFile(file, data, static_cast<std::uint32_t>(size), &written) &&
-           written == size;
+void Put(PgnText& out, const char* data, std::size_t size) {
+    out.text.append(data, size);
 }
 
 // A piece with the defaults: splittable, nothing reserved, leading spaces kept.
-bool WritePiece(platform::FileHandle file, const char* piece) {
-    return WriteWrapped(file, piece, true, 0, false);
+void WritePiece(PgnText& out, const char* piece) {
+    WriteWrapped(out, piece, true, 0, false);
 }
 
-bool Tag(platform::FileHandle file, const char* opening, const std::optional<std::string>& value,
-         const char* fallback) {
-    return WritePiece(file, opening) && WritePiece(file, value ? value->c_str() : fallback) &&
-           WritePiece(file, "\"]\r\n");
+// A tag value: as stored, or with '\' and '"' escaped by a backslash.
+void WriteValue(PgnText& out, const char* value, const PgnStyle& style) {
+    if (!style.escapeValues || !std::strpbrk(value, "\\\"")) {
+        WritePiece(out, value);
+        return;
+    }
+    std::string escaped;
+    for (const char* c = value; *c; ++c) {
+        if (*c == '\\' || *c == '"') escaped += '\\';
+        escaped += *c;
+    }
+    WritePiece(out, escaped.c_str());
+}
+
+void Tag(PgnText& out, const char* opening, const std::optional<std::string>& value,
+         const char* fallback, const PgnStyle& style) {
+    WritePiece(out, opening);
+    WriteValue(out, value ? value->c_str() : fallback, style);
+    WritePiece(out, "\"]\r\n");
 }
 
 }  // namespace
-
-int OutputColumn() {
-    return outputColumn;
-}
-
-void SetOutputColumn(int column) {
-    outputColumn = column;
-}
-
-void WriteGameText(CPartie& game, std::string* text) {
-    text->clear();
-    gathered = text;
-    game.WritePGN(platform::FileHandle{});
-    gathered = nullptr;
-}
 
 int FindBreak(const char* piece, int start, bool* atSpace) {
     int length = static_cast<int>(std::strlen(piece));
@@ -88,8 +81,7 @@ int FindBreak(const char* piece, int start, bool* atSpace) {
 //    retried like this only once.
 //  - Any other piece that does not fit starts a new line.
 // The tail of a broken piece is handled by the same loop, not by recursion.
-bool WriteWrapped(platform::FileHandle file, const char* piece, bool splittable, int reserve,
-                  bool skip) {
+void WriteWrapped(PgnText& out, const char* piece, bool splittable, int reserve, bool skip) {
     bool retried = false;
     for (;;) {
         if (skip) {
@@ -97,28 +89,29 @@ bool WriteWrapped(platform::FileHandle file, const char* piece, bool splittable,
                 ++piece;
         }
         const int length = static_cast<int>(std::strlen(piece));
-        const int total = outputColumn + length + reserve;
+        const int total = out.column + length + reserve;
         const bool fits =
             total < kLineEnd || (total < kTolerance && (length + reserve > 10 || length <= 2));
         if (fits) {
-            if (!Put(file, piece, length)) return false;
+            Put(out, piece, length);
             const char* lineBreak = std::strpbrk(piece, "\r\n");
             if (lineBreak) {
                 // Counts CR LF as one break of two characters.
-                outputColumn = static_cast<int>(piece + length - lineBreak) - 2;
+                out.column = static_cast<int>(piece + length - lineBreak) - 2;
             } else {
-                outputColumn += length;
+                out.column += length;
             }
-            return true;
+            return;
         }
 
         bool atSpace = false;
         if (reserve == 0 && (splittable || length >= kLineEnd)) {
-            int start = (splittable ? kLineEnd - 1 : kLineEnd - 2) - outputColumn;
+            int start = (splittable ? kLineEnd - 1 : kLineEnd - 2) - out.column;
             int at = start >= 0 ? FindBreak(piece, start, &atSpace) : -1;
             if (at >= 0) {
-                if (!Put(file, piece, at) || !Put(file, "\r\n", 2)) return false;
-                outputColumn = 0;
+                Put(out, piece, at);
+                Put(out, "\r\n", 2);
+                out.column = 0;
                 piece += at + (atSpace ? 1 : 0);
                 splittable = true;
                 reserve = 0;
@@ -127,8 +120,8 @@ bool WriteWrapped(platform::FileHandle file, const char* piece, bool splittable,
                 continue;
             }
             if (!retried) {
-                if (!Put(file, "\r\n", 2)) return false;
-                outputColumn = 0;
+                Put(out, "\r\n", 2);
+                out.column = 0;
                 if (FindBreak(piece, length - 1, &atSpace) >= 0) {
                     retried = true;
                     splittable = true;
@@ -137,30 +130,30 @@ bool WriteWrapped(platform::FileHandle file, const char* piece, bool splittable,
                 }
             }
             // Written whole after the line break.
-            if (!Put(file, piece, length)) return false;
-            outputColumn += length;
-            return true;
+            Put(out, piece, length);
+            out.column += length;
+            return;
         }
 
-        if (!Put(file, "\r\n", 2)) return false;
-        outputColumn = 0;
+        Put(out, "\r\n", 2);
+        out.column = 0;
         if (FindBreak(piece, length - 1, &atSpace) >= 0) {
             splittable = true;
             reserve = 0;
             skip = true;
             continue;
         }
-        if (!Put(file, piece, length)) return false;
-        outputColumn += length;
-        if (outputColumn >= kLineEnd) {
-            if (!Put(file, "\r\n", 2)) return false;
-            outputColumn = 0;
+        Put(out, piece, length);
+        out.column += length;
+        if (out.column >= kLineEnd) {
+            Put(out, "\r\n", 2);
+            out.column = 0;
         }
-        return true;
+        return;
     }
 }
 
-bool WriteLongText(const char* text, platform::FileHandle file, bool splittable) {
+void WriteLongText(const char* text, PgnText& out, bool splittable) {
     char piece[kLongPiece + 1];
     std::size_t remaining = std::strlen(text);
     while (remaining > kLongPiece) {
@@ -173,18 +166,18 @@ bool WriteLongText(const char* text, platform::FileHandle file, bool splittable)
         }
         std::memcpy(piece, text, cut);
         piece[cut] = '\0';
-        if (!WriteWrapped(file, piece, splittable, 0, false)) return false;
+        WriteWrapped(out, piece, splittable, 0, false);
         text += cut;
         remaining -= cut;
     }
-    return WriteWrapped(file, text, splittable, 0, false);
+    WriteWrapped(out, text, splittable, 0, false);
 }
 
 // A line of moves. A White move always shows its number; a Black move shows it (with
 // three dots) only as the first move of a line or after a comment or variations. The
 // variations of a main move follow it, each in parentheses, and nest to any depth: the
 // lines still open are kept on a stack of their own, not on the call stack.
-bool WriteMoveText(platform::FileHandle file, CCoup* first) {
+void WriteMoveText(PgnText& out, CCoup* first, const PgnStyle& style) {
     struct Line {
         CCoup* first;
         CCoup* move;         // the move to write next, null at the end of the line
@@ -198,11 +191,11 @@ bool WriteMoveText(platform::FileHandle file, CCoup* first) {
         if (!line.move) {
             lines.pop_back();
             if (lines.empty()) break;
-            if (!WritePiece(file, ")")) return false;
+            WritePiece(out, ")");
             Line& parent = lines.back();
             parent.alternative = parent.alternative->nextAlternative;
             if (parent.alternative) {
-                if (!WritePiece(file, " (")) return false;
+                WritePiece(out, " (");
                 lines.push_back({parent.alternative, parent.alternative, nullptr, true});
             } else {
                 parent.number = true;
@@ -212,89 +205,108 @@ bool WriteMoveText(platform::FileHandle file, CCoup* first) {
         }
 
         CCoup* move = line.move;
-        const CPosition* after = move->positionAfter;
+        CPosition* after = move->positionAfter;
         char token[64];
         int length = 0;
         if (move != line.first) token[length++] = ' ';
         length += WriteSAN(token + length, *move, line.number ? 1 : 0, 1);
+        // WriteSAN's only '+' is the check sign.
+        if (style.mateSign && move->check) {
+            char* sign = std::strchr(token, '+');
+            if (sign && IsCheckmate(*after)) *sign = '#';
+        }
         if (after->glyph != 0)
             std::snprintf(token + length, sizeof token - length, " $%d", after->glyph);
         const std::optional<std::string>& comment = after->comment;
         int reserve = comment ? static_cast<int>(comment->size()) + 3 : 0;
-        if (!WriteWrapped(file, token, false, reserve, false)) return false;
+        WriteWrapped(out, token, false, reserve, false);
         if (comment) {
-            if (!WritePiece(file, " {") || !WriteLongText(comment->c_str(), file, true) ||
-                !WritePiece(file, "}"))
-                return false;
+            WritePiece(out, " {");
+            WriteLongText(comment->c_str(), out, true);
+            WritePiece(out, "}");
         }
         if (!move->previousAlternative && move->nextAlternative) {
             line.alternative = move->nextAlternative;
-            if (!WritePiece(file, " (")) return false;
+            WritePiece(out, " (");
             lines.push_back({line.alternative, line.alternative, nullptr, true});
             continue;  // line is not to be used past here: the push may move it
         }
         line.number = IsBlack(move->positionBefore->board[move->from]) || comment.has_value();
         line.move = after->continuation;
     }
-    return true;
 }
 
-bool CPartie::WritePGN(platform::FileHandle file) {
-    outputColumn = 0;
-    if (!Tag(file, "[Event \"", Event, "?") || !Tag(file, "[Site \"", Site, "?") ||
-        !Tag(file, "[Date \"", Date, "????.??.??") || !Tag(file, "[Round \"", Round, "?") ||
-        !Tag(file, "[White \"", White, "?") || !Tag(file, "[Black \"", Black, "?"))
-        return false;
-    const char* resultText = ResultText(result);
+void WriteGameText(CPartie& game, PgnText& out, const PgnStyle& style) {
+    out.column = 0;
+    Tag(out, "[Event \"", game.Event, "?", style);
+    Tag(out, "[Site \"", game.Site, "?", style);
+    Tag(out, "[Date \"", game.Date, "????.??.??", style);
+    Tag(out, "[Round \"", game.Round, "?", style);
+    Tag(out, "[White \"", game.White, "?", style);
+    Tag(out, "[Black \"", game.Black, "?", style);
+    const char* resultText = ResultText(game.result);
     if (resultText) {
         char tag[32];
         std::snprintf(tag, sizeof tag, "[Result \"%s\"]\r\n", resultText);
-        if (!WritePiece(file, tag)) return false;
+        WritePiece(out, tag);
     }
 
-    if (startingPosition.setUp) {
-        if (!WritePiece(file, "[SetUp \"1\"]\r\n")) return false;
+    const CPosition& start = game.startingPosition;
+    if (start.setUp) {
+        WritePiece(out, "[SetUp \"1\"]\r\n");
         char fen[kFenBufferSize];
-        WriteFEN(fen, startingPosition);
+        WriteFEN(fen, start);
         char line[128];
         std::snprintf(line, sizeof line, "[FEN \"%s\"]\r\n", fen);
-        if (!WriteWrapped(file, line, false, 0, false)) return false;
+        WriteWrapped(out, line, false, 0, false);
     }
 
-    if (WhiteEmail) {
+    if (game.WhiteEmail) {
         char lastMove[16];
-        std::snprintf(lastMove, sizeof lastMove, "%d", LastMove);
-        if (!Tag(file, "[WhiteEmail \"", WhiteEmail, "?") ||
-            !Tag(file, "[BlackEmail \"", BlackEmail, "?") ||
-            !Tag(file, "[LastMoveDate \"", LastMoveDate, "?") ||
-            !Tag(file, "[LastMove \"", std::string(lastMove), "?") ||
-            !Tag(file, "[Trait \"", std::string(Trait == 0 ? "White" : "Black"), "?"))
-            return false;
+        std::snprintf(lastMove, sizeof lastMove, "%d", game.LastMove);
+        Tag(out, "[WhiteEmail \"", game.WhiteEmail, "?", style);
+        Tag(out, "[BlackEmail \"", game.BlackEmail, "?", style);
+        Tag(out, "[LastMoveDate \"", game.LastMoveDate, "?", style);
+        Tag(out, "[LastMove \"", std::string(lastMove), "?", style);
+        Tag(out, "[Trait \"", std::string(game.Trait == 0 ? "White" : "Black"), "?", style);
     }
 
-    for (CPGNHeader* node = tags; node; node = node->next) {
-        if (!WritePiece(file, "[") || !WritePiece(file, node->name.c_str()) ||
-            !WritePiece(file, " \"") || !WritePiece(file, node->value.c_str()) ||
-            !WritePiece(file, "\"]\r\n"))
-            return false;
+    for (CPGNHeader* node = game.tags; node; node = node->next) {
+        WritePiece(out, "[");
+        WritePiece(out, node->name.c_str());
+        WritePiece(out, " \"");
+        WriteValue(out, node->value.c_str(), style);
+        WritePiece(out, "\"]\r\n");
     }
-    if (!WritePiece(file, "\r\n")) return false;
+    WritePiece(out, "\r\n");
 
-    if (startingPosition.comment) {
-        if (!WritePiece(file, " {") ||
-            !WriteLongText(startingPosition.comment->c_str(), file, false) ||
-            !WritePiece(file, "}"))
-            return false;
+    if (start.comment) {
+        WritePiece(out, " {");
+        WriteLongText(start.comment->c_str(), out, false);
+        WritePiece(out, "}");
     }
-    if (startingPosition.continuation && !WriteMoveText(file, startingPosition.continuation))
-        return false;
+    if (start.continuation) WriteMoveText(out, start.continuation, style);
     if (resultText) {
         // The termination marker is one piece, for the wrapping.
         char marker[16];
         std::snprintf(marker, sizeof marker, " %s", resultText);
-        if (!WritePiece(file, marker)) return false;
+        WritePiece(out, marker);
     }
 
-    outputColumn = 0;
-    return WritePiece(file, "\r\n\r\n");
+    out.column = 0;
+    WritePiece(out, "\r\n\r\n");
+}
+
+std::string GameText(CPartie& game, const PgnStyle& style) {
+    PgnText out;
+    WriteGameText(game, out, style);
+    return std::move(out.text);
+}
+
+bool CPartie::WritePGN(platform::FileHandle file) {
+    const std::string text = GameText(*this);
+    if (text.size() > std::numeric_limits<std::uint32_t>::max()) return false;
+    const auto size = static_cast<std::uint32_t>(text.size());
+    std::uint32_t written = 0;
+    return platform::WriteFile(file, text.data(), size, &written) && written == size;
 }

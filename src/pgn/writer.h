@@ -15,39 +15,51 @@
 //   {game comment} 1. e4 {comment} 1... e5 $1 (1... c5 2. Nf3) 2. Nf3 *
 //                                    the termination marker, then an empty line
 //
-// Every line ends in CR LF. Values and comments are written byte for byte as stored,
-// without escaping. Lines are wrapped before column 80 with a tolerance up to column 89
-// (see WriteWrapped). The output column is process-wide: one game is written at a time.
+// Every line ends in CR LF. Lines are wrapped before column 80 with a tolerance up to
+// column 89 (see WriteWrapped). The writer renders into a text held by its caller, so any
+// number of games may be rendered at once; writing to a file is rendering, then one write
+// (CPartie::WritePGN).
 #pragma once
 
 #include <string>
 
 #include "game/partie.h"
-#include "platform/platform.h"
 
-// The number of characters already written on the current output line.
-int OutputColumn();
-void SetOutputColumn(int column);
+// Where the writer renders a game: the text so far and the output column (the characters
+// already on its last line).
+struct PgnText {
+    std::string text;
+    int column = 0;
+};
 
-// The bytes that WritePGN writes for game, gathered in text (replacing what it held) with
-// one write per piece as usual, but into memory: a whole game then costs a file one write.
-void WriteGameText(CPartie& game, std::string* text);
+// How a game is written. The recorder's own files use the defaults: values and comments
+// byte for byte as stored, a check and a mate both marked '+'. A broadcast of live games
+// marks a mate with '#' instead of '+', and escapes '\' and '"' inside tag values as the
+// PGN standard's export format asks ("\\" and "\"").
+struct PgnStyle {
+    bool mateSign = false;
+    bool escapeValues = false;
+};
 
-// Writes one line of moves from first along the continuations, with comments, glyphs and
-// the variations of each main move. Answers false when a write failed.
-bool WriteMoveText(platform::FileHandle file, CCoup* first);
+// Appends the game's whole PGN, as WritePGN writes it, to out (the column starts at 0).
+void WriteGameText(CPartie& game, PgnText& out, const PgnStyle& style = {});
+// The same, as a new text.
+std::string GameText(CPartie& game, const PgnStyle& style = {});
 
-// Writes piece with line wrapping and keeps the output column. splittable lets the piece
+// Appends one line of moves from first along the continuations, with comments, glyphs
+// and the variations of each main move.
+void WriteMoveText(PgnText& out, CCoup* first, const PgnStyle& style = {});
+
+// Appends piece with line wrapping and keeps the output column. splittable lets the piece
 // be broken inside; reserve counts characters that will follow on the same line; skip
-// drops leading spaces first. Answers false when a write failed.
-bool WriteWrapped(platform::FileHandle file, const char* piece, bool splittable, int reserve,
-                  bool skip);
+// drops leading spaces first.
+void WriteWrapped(PgnText& out, const char* piece, bool splittable, int reserve, bool skip);
 
 // Searches piece backwards from index start for a place to break it: a space (the break
 // is at the space, which is dropped; *atSpace is true) or '(' or '{' (the break is just
 // after the bracket). Answers the index of the break, or -1.
 int FindBreak(const char* piece, int start, bool* atSpace);
 
-// Writes text of any length as pieces of at most 512 characters, cut at spaces where it
-// can be. Answers false when a write failed.
-bool WriteLongText(const char* text, platform::FileHandle file, bool splittable);
+// Appends text of any length as pieces of at most 512 characters, cut at spaces where it
+// can be.
+void WriteLongText(const char* text, PgnText& out, bool splittable);

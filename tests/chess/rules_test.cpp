@@ -127,6 +127,41 @@ TEST(Play, ReplaceOrAppend) {
     EXPECT_EQ(start.continuation, again->lastMove);
 }
 
+TEST(Mate, KnownPositions) {
+    const struct {
+        const char* fen;
+        bool mate;
+        bool stalemate;
+    } cases[] = {
+        {"6rk/5Npp/8/8/8/8/8/6K1 b - - 0 1", true, false},      // smothered
+        {"R5k1/5ppp/8/8/8/8/8/6K1 b - - 0 1", true, false},     // back rank
+        {"R5k1/5ppp/8/8/8/8/1r6/6K1 b - - 0 1", false, false},  // ...but Rb8 blocks
+        {"4k3/4R3/8/8/8/8/8/4K3 b - - 0 1", false, false},      // the king takes the rook
+        {"7k/5Q2/6K1/8/8/8/8/8 b - - 0 1", false, true},
+        // The pawn's capture en passant is Black's only move; without it, stalemate.
+        {"k7/8/1Q6/8/3Pp3/4P3/8/7K b - d3 0 1", false, false},
+        {"k7/8/1Q6/8/3Pp3/4P3/8/7K b - - 0 1", false, true},
+        // Mate but for the capture en passant of the pawn that gives check.
+        {"8/8/2Q5/k7/1Pp5/8/8/1R4K1 b - b3 0 1", false, false},
+        {"8/8/2Q5/k7/1Pp5/8/8/1R4K1 b - - 0 1", true, false},
+    };
+    for (const auto& c : cases) {
+        CPosition pos;
+        ASSERT_EQ(pos.SetFromFEN(c.fen), 1) << c.fen;
+        EXPECT_EQ(IsCheckmate(pos), c.mate) << c.fen;
+        EXPECT_EQ(IsStalemate(pos), c.stalemate) << c.fen;
+        EXPECT_EQ(HasLegalMove(pos), !c.mate && !c.stalemate) << c.fen;
+    }
+
+    // Fool's mate, played.
+    CPosition start;
+    CPosition* mated = PlayLine(&start, "f2f3 e7e5 g2g4 d8h4");
+    ASSERT_NE(mated, nullptr);
+    EXPECT_TRUE(IsCheckmate(*mated));
+    EXPECT_FALSE(IsCheckmate(*mated->lastMove->positionBefore));
+    EXPECT_FALSE(IsCheckmate(start) || IsStalemate(start));
+}
+
 TEST(Perft, ShallowLevels) {
     EXPECT_EQ(PerftFrom(kInitial, 1), 20u);
     EXPECT_EQ(PerftFrom(kInitial, 2), 400u);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/testkit.h"
 #include "support/chess_helpers.h"
 
 namespace {
@@ -50,23 +51,9 @@ struct GameWithVariation {
     ~GameWithVariation() { delete game; }
 };
 
-TEST(Partie, NewGame) {
+TEST(Partie, ANewGameViewsItsStart) {
     CPartie game;
-    EXPECT_EQ(game.result, 3);
-    EXPECT_EQ(game.modified, 0);
-    EXPECT_EQ(game.stored, 0);
-    EXPECT_EQ(game.saveMode, 0);
-    EXPECT_EQ(game.fichier, nullptr);
-    EXPECT_EQ(game.viewCount, 0);
-    EXPECT_EQ(game.primaryView, nullptr);
-    EXPECT_EQ(game.reserved1, 1);
     EXPECT_EQ(game.GetViewedPosition(), &game.startingPosition);
-    EXPECT_EQ(game.startingPosition.continuation, nullptr);
-    EXPECT_EQ(game.GetInfos(), static_cast<CInfosPartie2*>(&game));
-    EXPECT_EQ(game.White, "White");
-    EXPECT_EQ(Fen(game.startingPosition),
-              "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1");
-
     std::vector<std::string> log;
     RecordingView view("v", &log);
     game.AddView(&view, false);
@@ -293,6 +280,8 @@ TEST(Partie, ViewTable) {
 }
 
 TEST(Partie, DestroysLongGamesAndTheHeadersBehindIt) {
+    // 20,000 moves destroyed on a 64 KiB stack: a destructor that recursed along the line
+    // would overflow it. The headers behind the game go with it (the sanitizers see a leak).
     auto* game = new CPartie;
     CPosition* pos = &game->startingPosition;
     for (int i = 0; i < 20000 && pos; ++i)
@@ -302,8 +291,7 @@ TEST(Partie, DestroysLongGamesAndTheHeadersBehindIt) {
     game->next = new CInfosPartie2;
     game->next->next = new CPartie;
     game->SetTag("A", "1");
-    delete game;
-    SUCCEED();
+    EXPECT_TRUE(platform::testkit::RunOnSmallStack(64 * 1024, [game] { delete game; }));
 }
 
 }  // namespace

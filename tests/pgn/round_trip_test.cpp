@@ -8,6 +8,7 @@
 
 #include "pgn/fichier.h"
 #include "pgn/save.h"
+#include "pgn/writer.h"
 #include "session/session.h"
 #include "support/pgn_helpers.h"
 #include "support/process.h"
@@ -23,7 +24,7 @@ struct SavedGame {
 SavedGame SaveInto(const std::string& path, CPartie* game) {
     std::snprintf(TheSession().pgnPath, sizeof TheSession().pgnPath, "%s", path.c_str());
     TheSession().currentGame = game;
-    SavedGame saved{0, PgnText(*game)};
+    SavedGame saved{0, GameText(*game)};
     CFichier file;
     EXPECT_EQ(SaveGame(file), 0u);
     saved.startOffset = game->startOffset;

@@ -1,4 +1,5 @@
 #include "pgn/save.h"
+#include "pgn/writer.h"
 
 #include <gtest/gtest.h>
 
@@ -68,7 +69,7 @@ TEST(Save, FirstSaveCreatesTheFileLaterSavesAppend) {
     std::string path = dir / "session.pgn";
 
     CPartie* first = GameWith("e2e4 e7e5 g1f3");
-    std::string firstText = PgnText(*first);
+    std::string firstText = GameText(*first);
     Outcome saved = Save(path, first);
     EXPECT_EQ(saved.result, 0u);
     EXPECT_EQ(saved.errors, "");
@@ -79,7 +80,7 @@ TEST(Save, FirstSaveCreatesTheFileLaterSavesAppend) {
     std::snprintf(TheSession().pgnPath, sizeof TheSession().pgnPath, "%s", path.c_str());
     CPartie* second = GameWith("d2d4 d7d5", "Second");
     ASSERT_EQ(second->modified, 1);
-    std::string secondText = PgnText(*second);
+    std::string secondText = GameText(*second);
     TheSession().currentGame = second;
     {
         WatchedFile file;
@@ -105,7 +106,7 @@ TEST(Save, FirstSaveCreatesTheFileLaterSavesAppend) {
     EXPECT_FALSE(Exists(path + ".bak"));
 
     CPartie* third = GameWith("c2c4");
-    std::string thirdText = PgnText(*third);
+    std::string thirdText = GameText(*third);
     EXPECT_EQ(Save(path, third).result, 0u);
     EXPECT_EQ(ReadBytes(path), firstText + "\r\n" + secondText + "\r\n" + thirdText);
     EXPECT_FALSE(Exists(path + ".bak"));
@@ -132,7 +133,7 @@ TEST(Save, AFileThatAnotherHolderLockedIsLeftAlone) {
 
     // Once the holder lets go, saving works as usual.
     CPartie* next = GameWith("c2c4");
-    std::string nextText = PgnText(*next);
+    std::string nextText = GameText(*next);
     EXPECT_EQ(Save(path, next).result, 0u);
     EXPECT_EQ(ReadBytes(path), before + "\r\n" + nextText);
 }
@@ -224,7 +225,7 @@ void SweepFaults(bool firstSave) {
                 }
 
                 CPartie* game = GameWith("d2d4 d7d5 c2c4", "Failing");
-                std::string text = PgnText(*game);
+                std::string text = GameText(*game);
                 Outcome outcome;
                 bool fired;
                 {
@@ -259,7 +260,7 @@ void SweepFaults(bool firstSave) {
                 }
 
                 CPartie* next = GameWith("g1f3", "Next");
-                std::string nextText = PgnText(*next);
+                std::string nextText = GameText(*next);
                 Outcome retry = Save(path, next);
                 EXPECT_EQ(retry.result, 0u) << retry.errors;
                 std::string last = ReadBytes(path);
@@ -285,7 +286,7 @@ TEST(Save, AWriteThatFailsMidwayLeavesTheEarlierGames) {
     ScratchDir dir;
     std::string path = dir / "midway.pgn";
     CPartie* first = GameWith("e2e4 e7e5 g1f3 b8c6");
-    std::string firstText = PgnText(*first);
+    std::string firstText = GameText(*first);
     ASSERT_EQ(Save(path, first).result, 0u);
 
     // The fourth write of the save is the game's text (after the "\r\n", the backup's copy
@@ -303,7 +304,7 @@ TEST(Save, AWriteThatFailsMidwayLeavesTheEarlierGames) {
     EXPECT_FALSE(Exists(path + ".bak"));
 
     CPartie* third = GameWith("c2c4");
-    std::string thirdText = PgnText(*third);
+    std::string thirdText = GameText(*third);
     EXPECT_EQ(Save(path, third).result, 0u);
     EXPECT_EQ(ReadBytes(path), firstText + "\r\n" + "\r\n" + thirdText);
 }
@@ -343,12 +344,12 @@ TEST(Recovery, ACrashAtAnyStepOfASaveOrOfItsRecoveryLosesNoGame) {
             std::vector<std::string> games;
             if (!firstSave) {
                 CPartie* earlier = GameWith("e2e4 e7e5");
-                games.push_back(PgnText(*earlier));
+                games.push_back(GameText(*earlier));
                 ASSERT_EQ(Save(pgn, earlier).result, 0u);
             }
             CPartie* game = GameWith("d2d4 d7d5 c2c4");
-            games.push_back(PgnText(*game));
-            ASSERT_TRUE(WriteFileInOneStep(current.c_str(), PgnText(*game), true));
+            games.push_back(GameText(*game));
+            ASSERT_TRUE(WriteFileInOneStep(current.c_str(), GameText(*game), true));
             ASSERT_EQ(ReadBytes(current), games.back());
 
             bool saveCut, recoveryCut;
@@ -394,16 +395,16 @@ TEST(Recovery, ABackupLeftByASaveThatWorkedIsNotPutBack) {
     std::string texts;
     for (const char* moves : {"e2e4", "d2d4"}) {
         CPartie* game = GameWith(moves);
-        texts += (texts.empty() ? "" : "\r\n") + PgnText(*game);
+        texts += (texts.empty() ? "" : "\r\n") + GameText(*game);
         FaultPlan plan(FileOp::kDelete, 1, kDiskFull);
         ASSERT_EQ(Save(pgn, game).result, 0u);
     }
     ASSERT_TRUE(Exists(pgn + ".bak"));
     CPartie inProgress;
     PlayLine(&inProgress.startingPosition, "c2c4");
-    ASSERT_TRUE(WriteFileInOneStep(current.c_str(), PgnText(inProgress), true));
+    ASSERT_TRUE(WriteFileInOneStep(current.c_str(), GameText(inProgress), true));
     EXPECT_EQ(RecoverGame(current.c_str(), pgn.c_str()), Recovery::kRecovered);
-    EXPECT_EQ(ReadBytes(pgn), texts + "\r\n" + PgnText(inProgress));
+    EXPECT_EQ(ReadBytes(pgn), texts + "\r\n" + GameText(inProgress));
     EXPECT_FALSE(Exists(pgn + ".bak") || Exists(current));
 }
 

@@ -1,5 +1,5 @@
-// Helpers for tests of the PGN files: a game written to a string, the default tags, the
-// games of a file, and a fault plan for the platform's file seam.
+// Helpers for tests of the PGN files: a variation played into a game, the default tags,
+// the games of a file, and a fault plan for the platform's file seam.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,22 +14,10 @@
 #include <vector>
 
 #include "game/partie.h"
+#include "pgn/writer.h"
 #include "platform/platform.h"
 #include "support/chess_helpers.h"
 #include "support/files.h"
-
-// The bytes WritePGN writes for game (into a scratch file).
-inline std::string PgnText(CPartie& game) {
-    ScratchDir dir;
-    std::string path = dir / "game.pgn";
-    platform::FileHandle file =
-        platform::OpenFile(path.c_str(), platform::kWrite, platform::Share::kNone,
-                           platform::Disposition::kCreateAlways);
-    EXPECT_TRUE(file.IsValid());
-    EXPECT_TRUE(game.WritePGN(file));
-    EXPECT_TRUE(platform::CloseFile(file));
-    return ReadBytes(path);
-}
 
 // Plays moves ("c7c5 g1f3") from pos, the first as an alternative appended to pos's
 // chain, the rest as continuations; answers the last position.
