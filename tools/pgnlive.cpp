@@ -1,5 +1,6 @@
 // pgnlive: every board's game of a round, live (src/live/pgnlive.h).
 #include "live/pgnlive.h"
+
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {

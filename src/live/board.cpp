@@ -36,9 +36,8 @@ bool Newer(const platform::FileInfo& a, const std::string& aPath, const platform
 
 bool ReadSharedFile(const std::string& path, std::string* text) {
     text->clear();
-    platform::FileHandle file = platform::OpenFile(path.c_str(), platform::kRead,
-                                                   platform::Share::kAll,
-                                                   platform::Disposition::kOpenExisting);
+    platform::FileHandle file = platform::OpenFile(
+        path.c_str(), platform::kRead, platform::Share::kAll, platform::Disposition::kOpenExisting);
     if (!file.IsValid()) return false;
     bool ok = true;
     char block[65536];

@@ -11,20 +11,21 @@ namespace {
 std::size_t SequenceLength(std::string_view text, std::size_t at) {
     const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[at + i]); };
     const std::uint8_t first = byte(0);
-    std::size_t length = first < 0x80 ? 1 : first >= 0xC2 && first <= 0xDF ? 2
-                                        : first >= 0xE0 && first <= 0xEF   ? 3
-                                        : first >= 0xF0 && first <= 0xF4   ? 4
-                                                                           : 0;
+    std::size_t length = first < 0x80                     ? 1
+                         : first >= 0xC2 && first <= 0xDF ? 2
+                         : first >= 0xE0 && first <= 0xEF ? 3
+                         : first >= 0xF0 && first <= 0xF4 ? 4
+                                                          : 0;
     if (length == 0 || at + length > text.size()) return 0;
     for (std::size_t i = 1; i < length; ++i) {
         if ((byte(i) & 0xC0) != 0x80) return 0;
     }
     if (length == 3) {
-        if (first == 0xE0 && byte(1) < 0xA0) return 0;  // overlong
+        if (first == 0xE0 && byte(1) < 0xA0) return 0;   // overlong
         if (first == 0xED && byte(1) >= 0xA0) return 0;  // surrogate
     }
     if (length == 4) {
-        if (first == 0xF0 && byte(1) < 0x90) return 0;  // overlong
+        if (first == 0xF0 && byte(1) < 0x90) return 0;   // overlong
         if (first == 0xF4 && byte(1) >= 0x90) return 0;  // above U+10FFFF
     }
     return length;

@@ -13,13 +13,13 @@ namespace {
 // move the disk's time. False, with LastError(), when a step failed.
 bool Replace(const std::string& path, const std::string& text) {
     const std::string temp = path + ".tmp";
-    platform::FileHandle file = platform::OpenFile(temp.c_str(), platform::kWrite,
-                                                   platform::Share::kNone,
-                                                   platform::Disposition::kCreateAlways);
+    platform::FileHandle file =
+        platform::OpenFile(temp.c_str(), platform::kWrite, platform::Share::kNone,
+                           platform::Disposition::kCreateAlways);
     if (!file.IsValid()) return false;
     std::uint32_t written = 0;
-    bool ok = platform::WriteFile(file, text.data(), static_cast<std::uint32_t>(text.size()),
-                                  &written);
+    bool ok =
+        platform::WriteFile(file, text.data(), static_cast<std::uint32_t>(text.size()), &written);
     platform::ErrorCode code = platform::LastError();
     if (!platform::CloseFile(file) && ok) {
         ok = false;

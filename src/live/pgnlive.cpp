@@ -238,8 +238,8 @@ private:
         for (int id : gone) {
             if (id < 0 || static_cast<std::size_t>(id) >= boards_.size()) continue;
             watched_[id] = false;
-            Say("board %d: its folder %s is gone; its game stays on show until it is back",
-                id + 1, boards_[id]->Folder().c_str());
+            Say("board %d: its folder %s is gone; its game stays on show until it is back", id + 1,
+                boards_[id]->Folder().c_str());
         }
         std::vector<bool> refreshed(boards_.size(), false);
         for (int id : changed) {

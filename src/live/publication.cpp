@@ -119,7 +119,7 @@ BoardPublication PublishBoard(int number, CPartie* shown, const Pairings& pairin
     CPosition* last = LastPosition(*game);
     const bool mate = last->lastMove && IsCheckmate(*last);
     if (result == kNoResult) {
-        result = mate                  ? (last->side == kBlack ? kResultWhiteWins : kResultBlackWins)
+        result = mate                 ? (last->side == kBlack ? kResultWhiteWins : kResultBlackWins)
                  : IsStalemate(*last) ? kResultDraw
                                       : kResultUnknown;
     }
@@ -134,15 +134,16 @@ BoardPublication PublishBoard(int number, CPartie* shown, const Pairings& pairin
     AppendField(json, "whiteElo", TagValue(*game, "WhiteElo"));
     AppendField(json, "blackElo", TagValue(*game, "BlackElo"));
     AppendField(json, "result", ResultText(result));
-    AppendField(json, "state", !shown                       ? "waiting"
-                               : result == kResultUnknown ? "playing"
-                                                          : "finished");
+    AppendField(json, "state",
+                !shown                     ? "waiting"
+                : result == kResultUnknown ? "playing"
+                                           : "finished");
     char fen[kFenBufferSize];
     WriteFEN(fen, *last);
     AppendField(json, "fen", fen);
-    AppendField(json, "lastMove",
-                last->lastMove ? SquareName(last->lastMove->from) + SquareName(last->lastMove->to)
-                               : "");
+    AppendField(
+        json, "lastMove",
+        last->lastMove ? SquareName(last->lastMove->from) + SquareName(last->lastMove->to) : "");
     json += ",\"moves\":[";
     for (CCoup* move = game->startingPosition.continuation; move;
          move = move->positionAfter->continuation) {

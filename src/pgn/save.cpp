@@ -11,7 +11,6 @@ namespace {
 
 using platform::FileHandle;
 
-
 constexpr std::uint32_t kBlock = 512;
 
 // Room for a path, ".bak.tmp" and the terminator.
