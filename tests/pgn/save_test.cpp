@@ -1,5 +1,4 @@
 #include "pgn/save.h"
-#include "pgn/writer.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +7,7 @@
 
 #include "pgn/fichier.h"
 #include "pgn/game_in_progress.h"
+#include "pgn/writer.h"
 #include "session/session.h"
 #include "support/pgn_helpers.h"
 
