@@ -126,7 +126,7 @@ BoardPublication PublishBoard(int number, CPartie* shown, const Pairings& pairin
     game->result = result;
 
     BoardPublication publication;
-    publication.pgn = GameText(*game, PgnStyle{true, true});
+    publication.pgn = GameText(*game, kExportStyle);
 
     std::string json = "{\"board\":" + std::to_string(number);
     AppendField(json, "white", ValueOr(game->White, "?"));

@@ -31,24 +31,34 @@ void WritePiece(PgnText& out, const char* piece) {
 }
 
 // A tag value: as stored, or with '\' and '"' escaped by a backslash.
-void WriteValue(PgnText& out, const char* value, const PgnStyle& style) {
-    if (!style.escapeValues || !std::strpbrk(value, "\\\"")) {
-        WritePiece(out, value);
-        return;
-    }
+std::string Value(const char* value, const PgnStyle& style) {
+    if (!style.escapeValues) return value;
     std::string escaped;
     for (const char* c = value; *c; ++c) {
         if (*c == '\\' || *c == '"') escaped += '\\';
         escaped += *c;
     }
-    WritePiece(out, escaped.c_str());
+    return escaped;
+}
+
+// A tag pair: the opening ("[Name \""), the value, and its end. Wrapped like any other text,
+// or, in the export style, a line of its own whatever its length.
+void TagPair(PgnText& out, const char* opening, const char* value, const PgnStyle& style) {
+    const std::string text = Value(value, style);
+    if (style.wholeTagLines) {
+        const std::string line = opening + text + "\"]\r\n";
+        Put(out, line.data(), line.size());
+        out.column = 0;
+        return;
+    }
+    WritePiece(out, opening);
+    WritePiece(out, text.c_str());
+    WritePiece(out, "\"]\r\n");
 }
 
 void Tag(PgnText& out, const char* opening, const std::optional<std::string>& value,
          const char* fallback, const PgnStyle& style) {
-    WritePiece(out, opening);
-    WriteValue(out, value ? value->c_str() : fallback, style);
-    WritePiece(out, "\"]\r\n");
+    TagPair(out, opening, value ? value->c_str() : fallback, style);
 }
 
 }  // namespace
@@ -256,9 +266,13 @@ void WriteGameText(CPartie& game, PgnText& out, const PgnStyle& style) {
         WritePiece(out, "[SetUp \"1\"]\r\n");
         char fen[kFenBufferSize];
         WriteFEN(fen, start);
-        char line[128];
-        std::snprintf(line, sizeof line, "[FEN \"%s\"]\r\n", fen);
-        WriteWrapped(out, line, false, 0, false);
+        if (style.wholeTagLines) {
+            TagPair(out, "[FEN \"", fen, style);
+        } else {
+            char line[128];
+            std::snprintf(line, sizeof line, "[FEN \"%s\"]\r\n", fen);
+            WriteWrapped(out, line, false, 0, false);
+        }
     }
 
     if (game.WhiteEmail) {
@@ -272,10 +286,14 @@ void WriteGameText(CPartie& game, PgnText& out, const PgnStyle& style) {
     }
 
     for (CPGNHeader* node = game.tags; node; node = node->next) {
+        if (style.wholeTagLines) {
+            TagPair(out, ("[" + node->name + " \"").c_str(), node->value.c_str(), style);
+            continue;
+        }
         WritePiece(out, "[");
         WritePiece(out, node->name.c_str());
         WritePiece(out, " \"");
-        WriteValue(out, node->value.c_str(), style);
+        WritePiece(out, Value(node->value.c_str(), style).c_str());
         WritePiece(out, "\"]\r\n");
     }
     WritePiece(out, "\r\n");

@@ -33,13 +33,18 @@ struct PgnText {
 };
 
 // How a game is written. The recorder's own files use the defaults: values and comments
-// byte for byte as stored, a check and a mate both marked '+'. A broadcast of live games
-// marks a mate with '#' instead of '+', and escapes '\' and '"' inside tag values as the
-// PGN standard's export format asks ("\\" and "\"").
+// byte for byte as stored, a check and a mate both marked '+', tag pairs wrapped like the
+// move text. A broadcast of live games marks a mate with '#' instead of '+', escapes '\'
+// and '"' inside tag values ("\\" and "\""), and writes each tag pair on a line of its own
+// however long, as the PGN standard's export format asks.
 struct PgnStyle {
     bool mateSign = false;
     bool escapeValues = false;
+    bool wholeTagLines = false;
 };
+
+// The broadcast's style.
+constexpr PgnStyle kExportStyle{true, true, true};
 
 // Appends the game's whole PGN, as WritePGN writes it, to out (the column starts at 0).
 void WriteGameText(CPartie& game, PgnText& out, const PgnStyle& style = {});

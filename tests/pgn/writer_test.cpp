@@ -271,14 +271,14 @@ TEST(Writer, LongGamesAndLongComments) {
 
 TEST(Writer, BroadcastStyle) {
     // The Opera Game, in the recorder's style as the golden sample holds it, and for a
-    // broadcast: its last move mates, the checks before it keep '+', and a tag value's
-    // quotes and backslash are escaped.
+    // broadcast: its last move mates, the checks before it keep '+', a tag value's quotes
+    // and backslash are escaped, and a tag pair too long for a line stays on one.
     CPartie game;
     PlayOperaGame(game);
     const std::string golden = ReadBytes(std::string(CHESSREC_SAMPLES) + "/opera_game.pgn");
     ASSERT_NE(golden.find("11. Bxb5+ Nbd7"), std::string::npos);
     EXPECT_EQ(GameText(game), golden);
-    const PgnStyle broadcast{.mateSign = true, .escapeValues = true};
+    const PgnStyle& broadcast = kExportStyle;
     EXPECT_EQ(GameText(game, broadcast), Replaced(golden, "17. Rd8+ *", "17. Rd8# *"));
 
     game.SetWhite(R"(Paul "Morphy" \ New Orleans)");
@@ -288,6 +288,12 @@ TEST(Writer, BroadcastStyle) {
     EXPECT_EQ(GameText(game, broadcast), Replaced(Replaced(white, "17. Rd8+ *", "17. Rd8# *"),
                                                   R"([White "Paul "Morphy" \ New Orleans"])",
                                                   R"([White "Paul \"Morphy\" \\ New Orleans"])"));
+
+    const std::string longName(100, 'x');
+    game.SetBlack((longName + " " + longName).c_str());
+    const std::string line = "\r\n[Black \"" + longName + " " + longName + "\"]\r\n";
+    EXPECT_EQ(GameText(game).find(line), std::string::npos);
+    EXPECT_NE(GameText(game, broadcast).find(line), std::string::npos);
 }
 
 TEST(Writer, WritePGNWritesTheTextWithOneWrite) {
