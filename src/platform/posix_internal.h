@@ -46,12 +46,8 @@ bool WaitAgain(int fd, short events, bool* hungUp);
 // What a raw line has off, in c_iflag, c_oflag and c_lflag: bytes pass untouched both ways
 // (no line editing, echo, signal or flow-control characters, CR/LF mapping, stripping,
 // parity marking or checking, output processing).
-constexpr tcflag_t kRawInputOff = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
-                                  IXOFF | IXANY | INPCK
-#ifdef IUCLC
-                                  | IUCLC
-#endif
-    ;
+constexpr tcflag_t kRawInputOff = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                  IUCLC | IXON | IXOFF | IXANY | INPCK;
 constexpr tcflag_t kRawOutputOff = OPOST;
 constexpr tcflag_t kRawLocalOff = ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN;
 

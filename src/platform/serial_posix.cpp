@@ -1,7 +1,7 @@
-// The serial line on POSIX: a port is a terminal opened non-blocking and exclusively, and
-// set raw. An overlapped read or write is a non-blocking one that its Overlapped record
-// carries on, and an event is an epoll descriptor: while an operation is pending it watches
-// the port, so that waiting on the event is waiting for the line.
+// The serial line on POSIX (Linux): a port is a terminal opened non-blocking and
+// exclusively, and set raw. An overlapped read or write is a non-blocking one that its
+// Overlapped record carries on, and an event is an epoll descriptor: while an operation is
+// pending it watches the port, so that waiting on the event is waiting for the line.
 #include <fcntl.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -162,29 +162,18 @@ struct Speed {
     speed_t code;
 };
 constexpr Speed kSpeeds[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},     {150, B150},
-    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
-    {57600, B57600},   {115200, B115200}, {230400, B230400},
-#ifdef B460800
-    {460800, B460800},
-#endif
-#ifdef B921600
-    {921600, B921600},
-#endif
+    {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
 };
 
 constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
 
 // Parity as LineSettings numbers it (0 none, 1 odd, 2 even, 3 mark, 4 space), in cflag bits.
-#ifdef CMSPAR
 constexpr tcflag_t kParities[] = {0, PARENB | PARODD, PARENB, PARENB | CMSPAR | PARODD,
                                   PARENB | CMSPAR};
 constexpr tcflag_t kParityMask = PARENB | PARODD | CMSPAR;
-#else
-constexpr tcflag_t kParities[] = {0, PARENB | PARODD, PARENB};
-constexpr tcflag_t kParityMask = PARENB | PARODD;
-#endif
 constexpr tcflag_t kFrameMask = CSIZE | kParityMask | CSTOPB;
 
 // A raw line has no use for the end-of-file and end-of-line characters: they keep the
