@@ -232,9 +232,9 @@ struct CommTimeouts {
 bool GetCommTimeouts(FileHandle port, CommTimeouts* timeouts);
 bool SetCommTimeouts(FileHandle port, const CommTimeouts& timeouts);
 
-// A manual-reset event that a pending overlapped operation signals. A process has a few
-// (16); CreateIoEvent answers an invalid handle, with LastError() set, when none is left.
-// A valid handle is never 0.
+// A manual-reset event that a pending overlapped operation signals. CreateIoEvent answers an
+// invalid handle, with LastError() set, when the system has none left. A valid handle is
+// never 0.
 struct EventHandle {
     std::intptr_t value = -1;
     bool IsValid() const { return value != -1; }

@@ -1,10 +1,11 @@
 // What the POSIX files of the platform layer share: the thread's last error, the retried
-// system calls, and the bookkeeping of open serial ports that a close or the end of the
-// process must give up.
+// system calls, the terminal settings of a serial line, and the exclusive access to serial
+// ports that a close or the end of the process must give up.
 #pragma once
 
 #include <poll.h>
 #include <sys/types.h>
+#include <termios.h>
 
 #include <cstddef>
 
@@ -42,12 +43,31 @@ bool WaitAgain(int fd, short events, bool* hungUp);
 
 // serial_posix.cpp
 
-// Signals event as a completed operation does (a wait on it returns at once); false, with
-// EINVAL, for an event that does not exist.
+// What a raw line has off, in c_iflag, c_oflag and c_lflag: bytes pass untouched both ways
+// (no line editing, echo, signal or flow-control characters, CR/LF mapping, stripping,
+// parity marking or checking, output processing).
+constexpr tcflag_t kRawInputOff = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                  IUCLC | IXON | IXOFF | IXANY | INPCK;
+constexpr tcflag_t kRawOutputOff = OPOST;
+constexpr tcflag_t kRawLocalOff = ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN;
+
+// The settings of a terminal's line as LineSettings has them: speed (0 for one outside the
+// table), frame, parity check, and the EOF and event characters, which a raw line keeps in
+// its unused VEOF and VEOL slots.
+LineSettings LineOf(const termios& line);
+
+// Sets settings into line; false, with line untouched, for values a line cannot carry.
+bool SetLine(termios* line, const LineSettings& settings);
+
+// Turns off what the masks above name, turns the receiver on whatever the modem lines say,
+// and makes a read wait for the first byte.
+void MakeRaw(termios* line);
+
+// Signals event as a completed operation does (a wait on it returns at once); false for an
+// event that does not exist.
 bool SignalEvent(EventHandle event);
 
-// Forgets everything kept about fd before it is closed (its port settings, the events
-// armed on it) and gives up its exclusive access to the terminal.
+// Gives up the exclusive access that OpenSerialPort took to fd, before fd is closed.
 void ReleasePort(int fd);
 
 // Gives up the exclusive access of every port still open (see ExitProcess).

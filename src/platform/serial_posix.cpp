@@ -1,17 +1,20 @@
-// The serial line on POSIX: a port is a terminal opened non-blocking and exclusively; what
-// Windows keeps per port and terminals do not (read time-outs, the EOF and event
-// characters) is kept in a small table, and an overlapped read or write becomes a
-// non-blocking one whose event waits in poll on the descriptor.
+// The serial line on POSIX (Linux): a port is a terminal opened non-blocking and
+// exclusively, and set raw. An overlapped read or write is a non-blocking one that its
+// Overlapped record carries on, and an event is an epoll descriptor: while an operation is
+// pending it watches the port, so that waiting on the event is waiting for the line.
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
-#include <cstring>
+#include <iterator>
 #include <mutex>
+#include <new>
 
 #include "platform/internal.h"
 #include "platform/platform.h"
@@ -24,234 +27,232 @@ using internal::CheckGiven;
 using internal::Fail;
 using posix::FailErrno;
 using posix::Fd;
-using posix::RetryRead;
-using posix::RetryWrite;
-using posix::SignalEvent;
-using posix::WaitAgain;
-using posix::WaitReady;
 
 // ---------------------------------------------------------------------------------------
-// Events and serial ports: small fixed tables, one lock.
+// The ports held exclusively (TIOCEXCL), which a close or the end of the process gives up.
 
-constexpr int kEventSlots = 16;
-constexpr int kPortSlots = 16;
-
-struct EventSlot {
-    bool inUse = false;
-    bool signalled = false;
-    int fd = -1;  // armed by a pending operation on this descriptor, else -1
-    short events = 0;
-    std::uint32_t generation = 0;
-};
-
-// What POSIX terminals do not keep for us: kept per open port.
-struct PortSlot {
-    int fd = -1;
-    bool exclusive = false;  // TIOCEXCL was set by OpenSerialPort
-    CommTimeouts timeouts;
-    std::uint8_t eofChar = 0;
-    std::uint8_t evtChar = 0;
-};
-
-struct Tables {
+struct HeldPorts {
     std::mutex mutex;
-    EventSlot events[kEventSlots];
-    PortSlot ports[kPortSlots];
+    std::array<int, 16> fds = [] {
+        std::array<int, 16> none{};
+        none.fill(-1);
+        return none;
+    }();
 };
-Tables tables;
+constinit HeldPorts heldPorts;
 
-// A handle's value is generation * kEventSlots + slot, so a closed handle stays dead
-// when its slot is reused. Call with tables.mutex held.
-EventSlot* FindEvent(EventHandle event) {
-    if (event.value < 0) return nullptr;
-    auto index = static_cast<std::size_t>(event.value % kEventSlots);
-    auto generation = static_cast<std::uint32_t>(event.value / kEventSlots);
-    EventSlot& slot = tables.events[index];
-    if (!slot.inUse || slot.generation != generation) return nullptr;
-    return &slot;
-}
-
-// Starting an operation resets its event, as Windows does, and ties it to fd.
-void ArmEvent(EventHandle event, int fd, short events) {
-    std::lock_guard<std::mutex> lock(tables.mutex);
-    if (EventSlot* slot = FindEvent(event)) {
-        slot->signalled = false;
-        slot->fd = fd;
-        slot->events = events;
-    }
-}
-
-// Call with tables.mutex held.
-PortSlot* FindPort(int fd) {
-    for (PortSlot& slot : tables.ports) {
-        if (slot.fd == fd) return &slot;
-    }
-    return nullptr;
-}
-
-PortSlot* FindOrClaimPort(int fd) {
-    if (PortSlot* slot = FindPort(fd)) return slot;
-    if (PortSlot* slot = FindPort(-1)) {
-        *slot = PortSlot{};
-        slot->fd = fd;
-        return slot;
-    }
-    return nullptr;
+bool HoldPort(int fd) {
+    std::lock_guard<std::mutex> lock(heldPorts.mutex);
+    auto free = std::find(heldPorts.fds.begin(), heldPorts.fds.end(), -1);
+    if (free == heldPorts.fds.end()) return false;
+    *free = fd;
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------
-// Overlapped operations: their state lives in Overlapped::system.
+// Events. An event is in one of three states, told by what its epoll set watches:
+// idle (nothing pending) and signalled both watch the marker, a descriptor that is always
+// readable, with that state as its data; pending watches the operation's port instead. The
+// new watch is made before the old one is dropped, so the set is never empty: a wait on an
+// empty set would sleep for ever.
 
-enum class OverlapKind : std::uint32_t { kNone, kRead, kWrite, kDone };
+enum : std::uint64_t { kIdle = 1, kSignalled, kPending };
+
+// The marker: an eventfd whose count is never read. Made once; -1 when it could not be (an
+// event then cannot be created).
+int Marker() {
+    static const int marker = ::eventfd(1, EFD_CLOEXEC);
+    return marker;
+}
+
+int EventFd(EventHandle event) {
+    return static_cast<int>(event.value);
+}
+
+// Makes the epoll set ep watch fd for events, with data; false with errno set.
+bool Watch(int ep, int fd, std::uint32_t events, std::uint64_t data) {
+    epoll_event entry{};
+    entry.events = events;
+    entry.data.u64 = data;
+    return ::epoll_ctl(ep, EPOLL_CTL_MOD, fd, &entry) == 0 ||
+           (errno == ENOENT && ::epoll_ctl(ep, EPOLL_CTL_ADD, fd, &entry) == 0);
+}
+
+// Marks event idle or signalled, and drops the watch on port (-1: none).
+bool MarkEvent(EventHandle event, std::uint64_t state, int port = -1) {
+    if (!Watch(EventFd(event), Marker(), EPOLLIN, state)) return false;
+    if (port >= 0) ::epoll_ctl(EventFd(event), EPOLL_CTL_DEL, port, nullptr);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Overlapped operations: what one needs lives in Overlapped::system. A cleared record
+// (kind kNone) holds none.
+
+enum class OverlapKind : std::uint8_t { kNone, kRead, kWrite, kDone };
 
 struct OverlapState {
-    OverlapKind kind = OverlapKind::kNone;
-    int fd = -1;
-    std::uint32_t size = 0;  // capacity of a read, size of a write
-    std::uint32_t done = 0;  // bytes moved so far (the result once kDone)
-    unsigned char* buffer = nullptr;
-    const unsigned char* data = nullptr;
+    OverlapKind kind;
+    int fd;
+    std::uint32_t size;  // capacity of a read, size of a write
+    std::uint32_t done;  // bytes moved so far
+    unsigned char* into;
+    const unsigned char* from;
 };
 static_assert(sizeof(OverlapState) <= sizeof(Overlapped::system));
+static_assert(alignof(OverlapState) <= alignof(Overlapped));
 
-OverlapState LoadOverlap(const Overlapped* overlap) {
-    OverlapState state;
-    std::memcpy(&state, overlap->system, sizeof state);
-    return state;
+OverlapState* StateOf(Overlapped* overlap) {
+    return std::launder(reinterpret_cast<OverlapState*>(overlap->system));
 }
 
-void StoreOverlap(Overlapped* overlap, const OverlapState& state) {
-    std::memcpy(overlap->system, &state, sizeof state);
+// Moves bytes as far as the line lets it: 0 once the operation is done (a read with the
+// bytes there are, a write with all of them), EAGAIN while the line has none (a read) or no
+// room (a write), else the error that ends it.
+int Advance(OverlapState* op) {
+    if (op->kind == OverlapKind::kRead) {
+        if (op->size == 0) return 0;
+        ssize_t n = posix::RetryRead(op->fd, op->into, op->size);
+        if (n > 0) op->done = static_cast<std::uint32_t>(n);
+        return n > 0 ? 0 : n == 0 ? EIO : errno;  // 0: the line hung up
+    }
+    while (op->done < op->size) {
+        ssize_t n = posix::RetryWrite(op->fd, op->from + op->done, op->size - op->done);
+        if (n <= 0) return n == 0 ? EIO : errno;
+        op->done += static_cast<std::uint32_t>(n);
+    }
+    return 0;
 }
 
-void CompleteOverlap(Overlapped* overlap, OverlapState state) {
-    state.kind = OverlapKind::kDone;
-    StoreOverlap(overlap, state);
-    SignalEvent(overlap->event);
+// Ends a step of an operation with the error Advance gave: done signals the event, as
+// Windows does; a failure leaves nothing pending, so that a wait on the event fails.
+IoStart Settle(Overlapped* overlap, OverlapState* op, int error) {
+    if (error == EAGAIN) return IoStart::kPending;
+    op->kind = error == 0 ? OverlapKind::kDone : OverlapKind::kNone;
+    if (overlap->event.IsValid())
+        MarkEvent(overlap->event, error == 0 ? kSignalled : kIdle, op->fd);
+    if (error == 0) return IoStart::kCompleted;
+    Fail(error);
+    return IoStart::kFailed;
 }
 
-// A failed operation leaves nothing pending, and nothing that a wait could poll.
-bool FailOverlap(Overlapped* overlap, int error) {
-    StoreOverlap(overlap, OverlapState{});
-    ArmEvent(overlap->event, -1, 0);
-    return Fail(error);
+// An overlapped operation starts as a non-blocking one; when the line cannot take it yet,
+// it stays pending, and its event watches the port until it can.
+IoStart Start(Overlapped* overlap, OverlapState* op, std::uint32_t* count) {
+    int error = Advance(op);
+    if (error == EAGAIN && overlap->event.IsValid()) {
+        int ep = EventFd(overlap->event);
+        std::uint32_t events = op->kind == OverlapKind::kRead ? EPOLLIN : EPOLLOUT;
+        if (Watch(ep, op->fd, events, kPending)) {
+            ::epoll_ctl(ep, EPOLL_CTL_DEL, Marker(), nullptr);
+        } else {
+            error = errno;  // no event could tell its end
+        }
+    }
+    IoStart result = Settle(overlap, op, error);
+    if (result == IoStart::kCompleted && count != nullptr) *count = op->done;
+    return result;
 }
 
 // ---------------------------------------------------------------------------------------
-// Serial line settings
+// Line settings
 
 struct Speed {
     std::uint32_t baud;
     speed_t code;
 };
 constexpr Speed kSpeeds[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},     {150, B150},
-    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
-    {57600, B57600},   {115200, B115200}, {230400, B230400},
-#ifdef B460800
-    {460800, B460800},
-#endif
-#ifdef B921600
-    {921600, B921600},
-#endif
+    {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
 };
 
-bool SpeedCode(std::uint32_t baud, speed_t* code) {
-    for (const Speed& speed : kSpeeds) {
-        if (speed.baud == baud) {
-            *code = speed.code;
-            return true;
-        }
-    }
-    return false;
-}
+constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
 
-std::uint32_t SpeedBaud(speed_t code) {
-    for (const Speed& speed : kSpeeds) {
-        if (speed.code == code) return speed.baud;
-    }
-    return 0;
-}
+// Parity as LineSettings numbers it (0 none, 1 odd, 2 even, 3 mark, 4 space), in cflag bits.
+constexpr tcflag_t kParities[] = {0, PARENB | PARODD, PARENB, PARENB | CMSPAR | PARODD,
+                                  PARENB | CMSPAR};
+constexpr tcflag_t kParityMask = PARENB | PARODD | CMSPAR;
+constexpr tcflag_t kFrameMask = CSIZE | kParityMask | CSTOPB;
 
-// The cflag bits for a byte size, parity and stop bits, or false for values the line
-// cannot carry. Parity: 0 none, 1 odd, 2 even, 3 mark, 4 space. Stop bits: 0 one, 2 two.
-bool FrameFlags(const LineSettings& settings, tcflag_t* flags) {
-    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    if (settings.byteSize < 5 || settings.byteSize > 8) return false;
-    tcflag_t bits = kSizes[settings.byteSize - 5];
-    switch (settings.parity) {
-        case 0:
-            break;
-        case 1:
-            bits |= PARENB | PARODD;
-            break;
-        case 2:
-            bits |= PARENB;
-            break;
-#ifdef CMSPAR
-        case 3:
-            bits |= PARENB | CMSPAR | PARODD;
-            break;
-        case 4:
-            bits |= PARENB | CMSPAR;
-            break;
-#endif
-        default:
-            return false;
-    }
-    if (settings.stopBits == 2) {
-        bits |= CSTOPB;
-    } else if (settings.stopBits != 0) {
-        return false;
-    }
-    *flags = bits;
-    return true;
-}
-
-#ifdef CMSPAR
-constexpr tcflag_t kFrameMask = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
-#else
-constexpr tcflag_t kFrameMask = CSIZE | PARENB | PARODD | CSTOPB;
-#endif
+// A raw line has no use for the end-of-file and end-of-line characters: they keep the
+// line's EOF and event characters.
+static_assert(VEOF != VMIN && VEOL != VTIME);
 
 }  // namespace
 
 namespace posix {
 
-bool SignalEvent(EventHandle event) {
-    std::lock_guard<std::mutex> lock(tables.mutex);
-    EventSlot* slot = FindEvent(event);
-    if (slot == nullptr) return Fail(EINVAL);
-    slot->signalled = true;
-    slot->fd = -1;
+LineSettings LineOf(const termios& line) {
+    LineSettings settings;
+    speed_t speed = ::cfgetospeed(&line);
+    for (const Speed& entry : kSpeeds) {
+        if (entry.code == speed) settings.baudRate = entry.baud;
+    }
+    for (std::uint8_t i = 0; i < std::size(kSizes); ++i) {
+        if ((line.c_cflag & CSIZE) == kSizes[i]) settings.byteSize = 5 + i;
+    }
+    for (std::uint8_t i = 0; i < std::size(kParities); ++i) {
+        if ((line.c_cflag & kParityMask) == kParities[i]) settings.parity = i;
+    }
+    settings.stopBits = (line.c_cflag & CSTOPB) ? 2 : 0;
+    settings.parityCheck = (line.c_iflag & INPCK) != 0;
+    settings.eofChar = line.c_cc[VEOF];
+    settings.evtChar = line.c_cc[VEOL];
+    return settings;
+}
+
+bool SetLine(termios* line, const LineSettings& settings) {
+    const Speed* speed =
+        std::find_if(std::begin(kSpeeds), std::end(kSpeeds),
+                     [&](const Speed& entry) { return entry.baud == settings.baudRate; });
+    if (speed == std::end(kSpeeds) || settings.byteSize < 5 || settings.byteSize > 8 ||
+        settings.parity >= std::size(kParities) ||
+        (settings.stopBits != 0 && settings.stopBits != 2)) {
+        return false;
+    }
+    ::cfsetispeed(line, speed->code);
+    ::cfsetospeed(line, speed->code);
+    line->c_cflag = (line->c_cflag & ~kFrameMask) | kSizes[settings.byteSize - 5] |
+                    kParities[settings.parity] | (settings.stopBits == 2 ? CSTOPB : 0);
+    line->c_iflag = settings.parityCheck ? line->c_iflag | INPCK : line->c_iflag & ~INPCK;
+    line->c_cc[VEOF] = settings.eofChar;
+    line->c_cc[VEOL] = settings.evtChar;
     return true;
 }
 
-// Forgets everything kept about fd before it is closed: its port settings, and the events
-// armed on it (a wait on them would poll a descriptor that may be reused).
-void ReleasePort(int fd) {
-    bool exclusive = false;
-    {
-        std::lock_guard<std::mutex> lock(tables.mutex);
-        for (EventSlot& slot : tables.events) {
-            if (slot.inUse && slot.fd == fd) slot.fd = -1;
-        }
-        if (PortSlot* slot = FindPort(fd)) {
-            exclusive = slot->exclusive;
-            *slot = PortSlot{};
-        }
-    }
-    if (exclusive) ::ioctl(fd, TIOCNXCL);
+// CRTSCTS and the modem lines stay as they were.
+void MakeRaw(termios* line) {
+    line->c_iflag &= ~kRawInputOff;
+    line->c_oflag &= ~kRawOutputOff;
+    line->c_lflag &= ~kRawLocalOff;
+    line->c_cflag |= CLOCAL | CREAD;
+    line->c_cc[VMIN] = 1;
+    line->c_cc[VTIME] = 0;
 }
 
-// Windows gives up a port's exclusive access with the process; a terminal keeps TIOCEXCL as
-// long as it exists (a pseudo-terminal's slave: while its master is open), which would shut
-// out the next recorder. So a process that ends gives it up for every port still open.
+bool SignalEvent(EventHandle event) {
+    return MarkEvent(event, kSignalled) || FailErrno();
+}
+
+// A terminal keeps TIOCEXCL after its last close for as long as it exists (a
+// pseudo-terminal's slave: while its master is open), which would shut out the next opener.
+void ReleasePort(int fd) {
+    {
+        std::lock_guard<std::mutex> lock(heldPorts.mutex);
+        auto held = std::find(heldPorts.fds.begin(), heldPorts.fds.end(), fd);
+        if (held == heldPorts.fds.end()) return;
+        *held = -1;
+    }
+    ::ioctl(fd, TIOCNXCL);
+}
+
+// Windows gives up a port's exclusive access with the process.
 void ReleaseExclusivePorts() {
-    std::lock_guard<std::mutex> lock(tables.mutex);
-    for (PortSlot& slot : tables.ports) {
-        if (slot.fd >= 0 && slot.exclusive) ::ioctl(slot.fd, TIOCNXCL);
+    std::lock_guard<std::mutex> lock(heldPorts.mutex);
+    for (int fd : heldPorts.fds) {
+        if (fd >= 0) ::ioctl(fd, TIOCNXCL);
     }
 }
 
@@ -275,25 +276,13 @@ FileHandle OpenSerialPort(const char* device) {
     // A privileged process gets past another holder's TIOCEXCL: the port is busy all the
     // same, and the holder's mark must stay.
     int held = 0;
-    if (::ioctl(fd, TIOCGEXCL, &held) == 0 && held != 0) {
-        ::close(fd);
-        Fail(EBUSY);
-        return port;
-    }
-    bool exclusive = ::ioctl(fd, TIOCEXCL) == 0;
-    int error = exclusive || errno == ENOTTY ? 0 : errno;
+    int error = ::ioctl(fd, TIOCGEXCL, &held) == 0 && held != 0 ? EBUSY : 0;
+    bool exclusive = error == 0 && ::ioctl(fd, TIOCEXCL) == 0;
+    if (error == 0 && !exclusive && errno != ENOTTY) error = errno;
     if (error == 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         error = errno == EWOULDBLOCK ? EBUSY : errno;
     }
-    if (error == 0) {
-        std::lock_guard<std::mutex> lock(tables.mutex);
-        PortSlot* slot = FindOrClaimPort(fd);
-        if (slot == nullptr) {
-            error = EMFILE;
-        } else {
-            slot->exclusive = exclusive;
-        }
-    }
+    if (error == 0 && exclusive && !HoldPort(fd)) error = EMFILE;
     if (error != 0) {
         if (exclusive) ::ioctl(fd, TIOCNXCL);
         ::close(fd);
@@ -326,262 +315,126 @@ bool GetCommState(FileHandle port, LineSettings* settings) {
     termios line;
     if (!CheckGiven(settings)) return false;
     if (::tcgetattr(Fd(port), &line) != 0) return FailErrno();
-    speed_t speed = ::cfgetispeed(&line);
-    if (speed == B0) speed = ::cfgetospeed(&line);
-    LineSettings result;
-    result.baudRate = SpeedBaud(speed);
-    switch (line.c_cflag & CSIZE) {
-        case CS5:
-            result.byteSize = 5;
-            break;
-        case CS6:
-            result.byteSize = 6;
-            break;
-        case CS7:
-            result.byteSize = 7;
-            break;
-        default:
-            result.byteSize = 8;
-            break;
-    }
-    if (line.c_cflag & PARENB) {
-        bool odd = (line.c_cflag & PARODD) != 0;
-#ifdef CMSPAR
-        if (line.c_cflag & CMSPAR) {
-            result.parity = odd ? 3 : 4;
-        } else
-#endif
-        {
-            result.parity = odd ? 1 : 2;
-        }
-    }
-    result.stopBits = (line.c_cflag & CSTOPB) ? 2 : 0;
-    result.parityCheck = (line.c_iflag & INPCK) != 0;
-    {
-        std::lock_guard<std::mutex> lock(tables.mutex);
-        if (const PortSlot* slot = FindPort(Fd(port))) {
-            result.eofChar = slot->eofChar;
-            result.evtChar = slot->evtChar;
-        }
-    }
-    *settings = result;
+    *settings = posix::LineOf(line);
     return true;
 }
 
 bool SetCommState(FileHandle port, const LineSettings& settings) {
     termios line;
     if (::tcgetattr(Fd(port), &line) != 0) return FailErrno();
-    speed_t speed;
-    tcflag_t frame;
-    if (!SpeedCode(settings.baudRate, &speed) || !FrameFlags(settings, &frame)) {
-        return Fail(EINVAL);
-    }
-    {
-        std::lock_guard<std::mutex> lock(tables.mutex);
-        if (FindOrClaimPort(Fd(port)) == nullptr) return Fail(EMFILE);
-    }
-    ::cfsetispeed(&line, speed);
-    ::cfsetospeed(&line, speed);
-    line.c_cflag = (line.c_cflag & ~kFrameMask) | frame | CLOCAL | CREAD;
-    // The board's bytes are binary: no line editing, echo, signal or flow-control
-    // characters, no CR/LF mapping or stripping. CRTSCTS and the modem lines stay.
-    line.c_iflag &=
-        ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK);
-#ifdef IUCLC
-    line.c_iflag &= ~IUCLC;
-#endif
-    if (settings.parityCheck) line.c_iflag |= INPCK;
-    line.c_oflag &= ~OPOST;
-    line.c_lflag &= ~(ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN);
-    line.c_cc[VMIN] = 1;
-    line.c_cc[VTIME] = 0;
+    posix::MakeRaw(&line);
+    if (!posix::SetLine(&line, settings)) return Fail(EINVAL);
     if (::tcsetattr(Fd(port), TCSANOW, &line) != 0) return FailErrno();
 
     // tcsetattr succeeds when any change was made; a driver may have refused the rest.
     termios applied;
     if (::tcgetattr(Fd(port), &applied) != 0) return FailErrno();
-    if (::cfgetospeed(&applied) != speed || (applied.c_cflag & kFrameMask) != frame) {
+    LineSettings now = posix::LineOf(applied);
+    if (now.baudRate != settings.baudRate || now.byteSize != settings.byteSize ||
+        now.parity != settings.parity || now.stopBits != settings.stopBits) {
         return Fail(EINVAL);
-    }
-    std::lock_guard<std::mutex> lock(tables.mutex);
-    if (PortSlot* slot = FindPort(Fd(port))) {
-        slot->eofChar = settings.eofChar;
-        slot->evtChar = settings.evtChar;
     }
     return true;
 }
 
-// POSIX has no read time-outs: the overlapped read gives "what is there, else wait for the
-// first byte". The values are only kept, per handle, for GetCommTimeouts.
+// POSIX has no read time-outs: an overlapped read always gives what is there, else waits
+// for the first byte, which is what these values say on Windows. Any other values are
+// taken and change nothing.
 bool GetCommTimeouts(FileHandle port, CommTimeouts* timeouts) {
     termios line;
     if (!CheckGiven(timeouts)) return false;
     if (::tcgetattr(Fd(port), &line) != 0) return FailErrno();
-    std::lock_guard<std::mutex> lock(tables.mutex);
-    const PortSlot* slot = FindPort(Fd(port));
-    *timeouts = slot ? slot->timeouts : CommTimeouts{};
+    *timeouts = CommTimeouts{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFE};
     return true;
 }
 
-bool SetCommTimeouts(FileHandle port, const CommTimeouts& timeouts) {
+bool SetCommTimeouts(FileHandle port, const CommTimeouts& /*timeouts*/) {
     termios line;
     if (::tcgetattr(Fd(port), &line) != 0) return FailErrno();
-    std::lock_guard<std::mutex> lock(tables.mutex);
-    PortSlot* slot = FindOrClaimPort(Fd(port));
-    if (slot == nullptr) return Fail(EMFILE);
-    slot->timeouts = timeouts;
     return true;
 }
 
 EventHandle CreateIoEvent() {
-    std::lock_guard<std::mutex> lock(tables.mutex);
-    for (int i = 0; i < kEventSlots; ++i) {
-        EventSlot& slot = tables.events[i];
-        if (slot.inUse) continue;
-        std::uint32_t generation =
-            slot.generation % 0x7FFFFFFu + 1;  // never 0: a handle is never 0
-        slot = EventSlot{};
-        slot.inUse = true;
-        slot.generation = generation;
-        return EventHandle{static_cast<std::intptr_t>(generation) * kEventSlots + i};
+    EventHandle event;
+    int ep = ::epoll_create1(EPOLL_CLOEXEC);
+    if (ep == 0) {  // standard input was closed: a valid handle is never 0
+        ep = ::fcntl(0, F_DUPFD_CLOEXEC, 1);
+        ::close(0);
     }
-    Fail(EMFILE);
-    return EventHandle{};
+    if (ep < 0) {
+        FailErrno();
+        return event;
+    }
+    event.value = ep;
+    if (!MarkEvent(event, kIdle)) {
+        FailErrno();
+        CloseEvent(event);
+    }
+    return event;
 }
 
+// An event that watches a pending operation's port is not signalled: nothing to clear.
 bool ResetEvent(EventHandle event) {
-    std::lock_guard<std::mutex> lock(tables.mutex);
-    EventSlot* slot = FindEvent(event);
-    if (slot == nullptr) return Fail(EINVAL);
-    slot->signalled = false;
-    return true;
+    epoll_event entry{};
+    entry.events = EPOLLIN;
+    entry.data.u64 = kIdle;
+    if (::epoll_ctl(EventFd(event), EPOLL_CTL_MOD, Marker(), &entry) == 0) return true;
+    return errno == ENOENT || FailErrno();
 }
 
 void CloseEvent(EventHandle& event) {
     if (!event.IsValid()) return;
-    std::lock_guard<std::mutex> lock(tables.mutex);
-    if (EventSlot* slot = FindEvent(event)) {
-        std::uint32_t generation = slot->generation;
-        *slot = EventSlot{};
-        slot->generation = generation;
-    }
+    ::close(EventFd(event));
     event.value = -1;
 }
 
-// The event of a pending operation is the readiness of its descriptor: the wait is a poll.
+// WaitForSingleObject becomes epoll_wait on the event's set: it returns when the port of a
+// pending operation is ready (or hung up), or at once for the marker.
 bool WaitForEvent(EventHandle event) {
-    int fd;
-    short events;
-    {
-        std::lock_guard<std::mutex> lock(tables.mutex);
-        EventSlot* slot = FindEvent(event);
-        if (slot == nullptr) return Fail(EINVAL);
-        if (slot->signalled) return true;
-        // Nothing pending could ever signal it: fail rather than sleep for ever.
-        if (slot->fd < 0) return Fail(EINVAL);
-        fd = slot->fd;
-        events = slot->events;
-    }
-    if (WaitReady(fd, events) < 0) return FailErrno();
-    std::lock_guard<std::mutex> lock(tables.mutex);
-    EventSlot* slot = FindEvent(event);
-    if (slot != nullptr && slot->fd == fd) slot->signalled = true;
-    return true;
+    epoll_event ready{};
+    int n;
+    do {
+        n = ::epoll_wait(EventFd(event), &ready, 1, -1);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return FailErrno();
+    // Nothing pending could ever signal it: fail rather than sleep for ever.
+    return ready.data.u64 != kIdle || Fail(EINVAL);
 }
 
-// An overlapped read is a non-blocking read; when nothing is there it stays pending, and
-// its event waits in poll for the descriptor to become readable.
 IoStart ReadFileOverlapped(FileHandle port, void* buffer, std::uint32_t capacity,
                            std::uint32_t* count, Overlapped* overlap) {
     if (count != nullptr) *count = 0;
     if (!CheckGiven(overlap)) return IoStart::kFailed;
-    OverlapState state;
-    state.fd = Fd(port);
-    state.size = capacity;
-    state.buffer = static_cast<unsigned char*>(buffer);
-    ArmEvent(overlap->event, state.fd, POLLIN);
-    if (capacity == 0) {
-        CompleteOverlap(overlap, state);
-        return IoStart::kCompleted;
-    }
-    ssize_t n = RetryRead(state.fd, state.buffer, capacity);
-    if (n > 0) {
-        state.done = static_cast<std::uint32_t>(n);
-        CompleteOverlap(overlap, state);
-        if (count != nullptr) *count = state.done;
-        return IoStart::kCompleted;
-    }
-    if (n < 0 && errno == EAGAIN) {
-        state.kind = OverlapKind::kRead;
-        StoreOverlap(overlap, state);
-        return IoStart::kPending;
-    }
-    // The end of the line (0: hung up) or an error: failed, so that no caller spins.
-    FailOverlap(overlap, n == 0 ? EIO : errno);
-    return IoStart::kFailed;
+    auto* op = new (overlap->system) OverlapState{
+        OverlapKind::kRead, Fd(port), capacity, 0, static_cast<unsigned char*>(buffer), nullptr};
+    return Start(overlap, op, count);
 }
 
 IoStart WriteFileOverlapped(FileHandle port, const void* data, std::uint32_t size,
                             std::uint32_t* count, Overlapped* overlap) {
     if (count != nullptr) *count = 0;
     if (!CheckGiven(overlap)) return IoStart::kFailed;
-    OverlapState state;
-    state.fd = Fd(port);
-    state.size = size;
-    state.data = static_cast<const unsigned char*>(data);
-    ArmEvent(overlap->event, state.fd, POLLOUT);
-    if (size > 0) {
-        ssize_t n = RetryWrite(state.fd, state.data, size);
-        if (n < 0 && errno != EAGAIN) {
-            FailOverlap(overlap, errno);
-            return IoStart::kFailed;
-        }
-        if (n > 0) state.done = static_cast<std::uint32_t>(n);
-    }
-    if (state.done == size) {
-        CompleteOverlap(overlap, state);
-        if (count != nullptr) *count = size;
-        return IoStart::kCompleted;
-    }
-    state.kind = OverlapKind::kWrite;
-    StoreOverlap(overlap, state);
-    return IoStart::kPending;
+    auto* op = new (overlap->system) OverlapState{
+        OverlapKind::kWrite, Fd(port), size, 0, nullptr, static_cast<const unsigned char*>(data)};
+    return Start(overlap, op, count);
 }
 
 bool GetOverlappedResult(FileHandle port, Overlapped* overlap, std::uint32_t* count, bool wait) {
     if (count != nullptr) *count = 0;
     if (!CheckGiven(overlap)) return false;
-    OverlapState state = LoadOverlap(overlap);
-    if (state.kind == OverlapKind::kNone || state.fd != Fd(port)) return Fail(EINVAL);
-    if (state.kind == OverlapKind::kDone) {
-        if (count != nullptr) *count = state.done;
-        return true;
-    }
-    bool reading = state.kind == OverlapKind::kRead;
+    OverlapState* op = StateOf(overlap);
+    if (op->kind == OverlapKind::kNone || op->fd != Fd(port)) return Fail(EINVAL);
     bool hungUp = false;
     for (;;) {
-        ssize_t n = reading
-                        ? RetryRead(state.fd, state.buffer, state.size)
-                        : RetryWrite(state.fd, state.data + state.done, state.size - state.done);
-        if (n > 0) {
-            state.done = reading ? static_cast<std::uint32_t>(n)
-                                 : state.done + static_cast<std::uint32_t>(n);
-            if (reading || state.done == state.size) {
-                CompleteOverlap(overlap, state);
-                if (count != nullptr) *count = state.done;
-                return true;
-            }
-            continue;
-        }
-        if (n == 0 || errno != EAGAIN) return FailOverlap(overlap, n == 0 ? EIO : errno);
-        // Nothing moved yet: not done, unless the line went away meanwhile.
-        if (!reading) StoreOverlap(overlap, state);
-        if (!wait) {
-            if (count != nullptr && !reading) *count = state.done;
-            return Fail(EAGAIN);
-        }
-        if (!WaitAgain(state.fd, reading ? POLLIN : POLLOUT, &hungUp)) {
-            return FailOverlap(overlap, errno);
+        IoStart step =
+            op->kind == OverlapKind::kDone ? IoStart::kCompleted : Settle(overlap, op, Advance(op));
+        if (count != nullptr) *count = op->done;
+        if (step != IoStart::kPending) return step == IoStart::kCompleted;
+        if (!wait) return Fail(EAGAIN);
+        short events = op->kind == OverlapKind::kRead ? POLLIN : POLLOUT;
+        if (!posix::WaitAgain(op->fd, events, &hungUp)) {
+            Settle(overlap, op, errno);
+            return false;
         }
     }
 }

@@ -45,31 +45,6 @@ int PollTimeout(std::uint32_t start, std::uint32_t timeoutMs) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Line settings
-
-struct Speed {
-    std::uint32_t baud;
-    speed_t code;
-};
-constexpr Speed kSpeeds[] = {
-    {300, B300},     {600, B600},       {1200, B1200},     {2400, B2400},
-    {4800, B4800},   {9600, B9600},     {19200, B19200},   {38400, B38400},
-    {57600, B57600}, {115200, B115200}, {230400, B230400},
-};
-
-std::uint32_t SpeedBaud(speed_t code) {
-    for (const Speed& speed : kSpeeds) {
-        if (speed.code == code) return speed.baud;
-    }
-    return 0;
-}
-
-// Everything a raw line has off.
-constexpr tcflag_t kInputProcessing =
-    IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK;
-constexpr tcflag_t kLocalProcessing = ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN;
-
-// ---------------------------------------------------------------------------------------
 // Programs
 
 // The exit code as Wait answers it.
@@ -241,9 +216,7 @@ FileHandle OpenVirtualLine(char* deviceName, std::size_t size) {
     termios raw;
     if (error == 0 && ::tcgetattr(slave, &raw) != 0) error = errno;
     if (error == 0) {
-        ::cfmakeraw(&raw);
-        raw.c_iflag &= ~(IXOFF | IXANY | INPCK);
-        raw.c_cflag |= CLOCAL | CREAD;
+        posix::MakeRaw(&raw);
         if (::tcsetattr(slave, TCSANOW, &raw) != 0) error = errno;
     }
     // The settings stay with the line while the master is open; closing the slave makes
@@ -295,22 +268,15 @@ bool GetVirtualLineSettings(FileHandle line, VirtualLineSettings* settings) {
     if (!CheckGiven(settings)) return false;
     termios state;
     if (::tcgetattr(Fd(line), &state) != 0) return FailErrno();
+    LineSettings frame = posix::LineOf(state);
     VirtualLineSettings result;
-    result.baudRate = SpeedBaud(::cfgetospeed(&state));
-    const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
-    for (std::uint8_t bits = 5; bits <= 8; ++bits) {
-        if ((state.c_cflag & CSIZE) == sizes[bits - 5]) result.byteSize = bits;
-    }
-    if (state.c_cflag & PARENB) {
-        bool odd = (state.c_cflag & PARODD) != 0;
-        result.parity = odd ? 1 : 2;
-#ifdef CMSPAR
-        if (state.c_cflag & CMSPAR) result.parity = odd ? 3 : 4;
-#endif
-    }
-    result.stopBits = (state.c_cflag & CSTOPB) ? 2 : 0;
-    result.raw = (state.c_iflag & kInputProcessing) == 0 && (state.c_oflag & OPOST) == 0 &&
-                 (state.c_lflag & kLocalProcessing) == 0;
+    result.baudRate = frame.baudRate;
+    result.byteSize = frame.byteSize;
+    result.parity = frame.parity;
+    result.stopBits = frame.stopBits;
+    result.raw = (state.c_iflag & posix::kRawInputOff) == 0 &&
+                 (state.c_oflag & posix::kRawOutputOff) == 0 &&
+                 (state.c_lflag & posix::kRawLocalOff) == 0;
     result.receiverOn = (state.c_cflag & (CLOCAL | CREAD)) == (CLOCAL | CREAD);
     result.hardwareFlowControl = (state.c_cflag & CRTSCTS) != 0;
     result.hangUpOnClose = (state.c_cflag & HUPCL) != 0;
@@ -321,10 +287,10 @@ bool GetVirtualLineSettings(FileHandle line, VirtualLineSettings* settings) {
 bool CookVirtualLine(FileHandle line) {
     termios state;
     if (::tcgetattr(Fd(line), &state) != 0) return FailErrno();
-    state.c_iflag |= kInputProcessing | IMAXBEL;
-    state.c_oflag |= OPOST | ONLCR | OCRNL;
+    state.c_iflag |= posix::kRawInputOff | IMAXBEL;
+    state.c_oflag |= posix::kRawOutputOff | ONLCR | OCRNL;
     state.c_cflag |= CSTOPB | CRTSCTS | HUPCL;
-    state.c_lflag |= kLocalProcessing;
+    state.c_lflag |= posix::kRawLocalOff;
     if (::tcsetattr(Fd(line), TCSANOW, &state) != 0) return FailErrno();
     return true;
 }
@@ -332,7 +298,7 @@ bool CookVirtualLine(FileHandle line) {
 // ---------------------------------------------------------------------------------------
 // Events
 
-// The serial line's event table keeps it.
+// The event is the serial line's.
 bool SignalEvent(EventHandle event) {
     return posix::SignalEvent(event);
 }

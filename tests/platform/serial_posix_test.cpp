@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "platform/testkit.h"
 #include "support/board_line.h"
 #include "support/files.h"
 
@@ -107,6 +108,7 @@ TEST_F(SerialTest, ReadWaitsForTheBoard) {
     EXPECT_EQ(count, 0u);
     EXPECT_FALSE(GetOverlappedResult(port, &overlap, &count, false));
     EXPECT_TRUE(IsError(LastError(), platform::ErrorKind::kWouldBlock));
+    EXPECT_TRUE(ResetEvent(overlap.event));  // still pending: the wait below is for the board
 
     const std::string move("\x90\x0C\x1C\x00\x00", 5);
     Send(move);
@@ -175,18 +177,32 @@ TEST_F(SerialTest, HungUpLineFailsInsteadOfSpinning) {
 
     EXPECT_EQ(ReadFileOverlapped(port, buffer, sizeof buffer, &count, &overlap), IoStart::kFailed);
     EXPECT_NE(LastError(), 0u);
+    EXPECT_FALSE(WaitForEvent(overlap.event));  // the failed read left nothing to wait for
 }
 
+// A wait on an event that nothing pending will signal fails at once: a new event, one reset
+// after it was signalled, a closed one.
 TEST_F(SerialTest, EventsWithNothingPendingDoNotHang) {
+    // An event is never 0, which is what a read that completed at once answers, also when
+    // standard input is closed and 0 is the next free descriptor.
+    int input = ::dup(0);
+    ::close(0);
     EventHandle event = CreateIoEvent();
+    if (input >= 0) {
+        ::dup2(input, 0);
+        ::close(input);
+    }
+    ASSERT_TRUE(event.IsValid()) << LastError();
+    EXPECT_NE(event.value, 0);
     EXPECT_FALSE(WaitForEvent(event));
-    EventHandle stale = event;
+    ASSERT_TRUE(testkit::SignalEvent(event));
+    EXPECT_TRUE(WaitForEvent(event));
+    EXPECT_TRUE(ResetEvent(event));
+    EXPECT_FALSE(WaitForEvent(event));
     CloseEvent(event);
     EXPECT_FALSE(event.IsValid());
-    EventHandle reused = CreateIoEvent();
-    EXPECT_FALSE(ResetEvent(stale));  // a closed handle stays dead when its slot is reused
-    EXPECT_TRUE(ResetEvent(reused));
-    CloseEvent(reused);
+    EXPECT_FALSE(WaitForEvent(event));
+    EXPECT_FALSE(ResetEvent(event));
 }
 
 TEST(SerialFileTest, NonTerminalOpensButHasNoLineSettings) {
