@@ -200,7 +200,8 @@ private:
 
     // Reads the rest of a tag value (escapes) or a comment up to closer, which it passes.
     // A line break reads as one space, except where the writer breaks a line without
-    // taking a space: at the start, before closer, and just after '(' or '{'. Answers
+    // taking a space: at the start, before closer, just after '(' or '{', and right after
+    // another line break (the writer may end a line at its start). Answers
     // false for a NUL byte (at_ stays on it) or the end of the text.
     bool ReadText(char closer, bool escapes, std::string* out) {
         out->clear();
@@ -229,12 +230,14 @@ private:
                 }
                 continue;
             }
-            // One line break: CR LF, LF or CR.
+            // One line break: CR LF, LF or CR; the breaks right after it add nothing.
+            const bool afterBreak = at_ > 0 && (text_[at_ - 1] == '\n' || text_[at_ - 1] == '\r');
             if (c == '\r' && at_ + 1 < text_.size() && text_[at_ + 1] == '\n') ++at_;
             if (text_[at_] == '\n') ++line_;
             ++at_;
             const bool beforeCloser = at_ < text_.size() && text_[at_] == closer;
-            if (!out->empty() && out->back() != '(' && out->back() != '{' && !beforeCloser)
+            if (!out->empty() && out->back() != '(' && out->back() != '{' && !beforeCloser &&
+                !afterBreak)
                 out->push_back(' ');
         }
         return false;
@@ -737,10 +740,10 @@ private:
     }
 
     // The first annotation of a move is its annotation code, the second its position's
-    // glyph; later ones, and those before any move, are dropped.
+    // glyph; later ones, those before any move and the null annotation $0 are dropped.
     void Annotate(int number) {
         Line& line = lines_.back();
-        if (!line.moved) return;
+        if (!line.moved || number == 0) return;
         const auto value = static_cast<std::uint8_t>(number);
         if (line.annotations == 0) {
             line.current->lastMove->annotation = value;

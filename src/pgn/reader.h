@@ -14,9 +14,9 @@
 // and rank hints, 'x', the target square, "=Q" (or a bare "Q" for a pawn), '+' or '#';
 // castling "O-O" and "O-O-O", also with zeros. Annotations: "!" "?" "!!" "??" "!?" "?!"
 // (codes 1 to 6) and NAGs $0 to $255; the first of a move goes to its annotation code, the
-// second to its position's glyph, later ones are dropped. Comments, {...} and ';' to the
-// line's end, go to the position after the move they follow (the starting position's
-// comment before the first move; a comment before the first move of a variation goes to
+// second to its position's glyph, later ones (and $0, the null annotation) are dropped. Comments,
+// {...} and ';' to the line's end, go to the position after the move they follow (the starting
+// position's comment before the first move; a comment before the first move of a variation goes to
 // that move); two comments at one place are joined with a space. Variations nest to a
 // depth of 64. The termination marker (1-0, 0-1, 1/2-1/2, *) gives the result, whatever
 // the Result tag said. A line starting with '%' is passed over, and so is a UTF-8 byte
@@ -25,8 +25,8 @@
 //
 // The writer (pgn/writer.h) breaks a long tag value or comment across lines; a line break
 // inside one reads as the space it replaced, or as nothing where the writer puts one
-// without taking a space: at the value's start or end and just after '(' or '{'. So a
-// game as the writer wrote it reads back to the same game.
+// without taking a space: at the value's start or end, just after '(' or '{', and right
+// after another line break. So a game as the writer wrote it reads back to the same game.
 #pragma once
 
 #include <memory>

@@ -45,6 +45,8 @@ void GrowLongGame(CPartie& game) {
     game.SetBlack("Müller, Eva");
     game.SetTag("Annotator", std::string(65, 'a').c_str());  // its closing quote wraps
     game.SetTag("WhiteElo", "2210");
+    // Broken at its first space, then on an empty line before a word too long for one.
+    game.SetTag("Sponsor", ("Club des jeunes " + std::string(100, 'g') + " et fils").c_str());
     game.startingPosition.comment =
         "A game comment long enough to be broken across lines by the writer, with (brackets) "
         "and a {brace in it";
@@ -84,7 +86,7 @@ TEST(PgnReader, RecorderFilesReadBackToTheSameBytes) {
     // before a closing quote, after a bracket; the FEN line broken at a space.
     for (const char* broken :
          {"fêtes de\r\nla mairie", "[Site \"\r\nAix", "aaa\r\n\"]", "with (\r\nbrackets)",
-          "(3... Nc6 4. d4 $14)", "K1R1B1N1\r\nw - - 0 30\"]"})
+          "(3... Nc6 4. d4 $14)", "jeunes\r\n\r\nggg", "K1R1B1N1\r\nw - - 0 30\"]"})
         ASSERT_NE(written.find(broken), std::string::npos) << broken;
 
     std::vector<PgnProblem> problems;
@@ -111,7 +113,7 @@ TEST(PgnReader, ReadsTheImportFormatOfOtherPrograms) {
         "\n"
         "{Opening} 1.e4 e5 2. Nf3 {two} {comments} Nc6 3. Bc4 Bc5 4. 0-0 Nf6 5.\n"
         "d3 d6 6. Bg5 h6!? 7. Bxf6 Qxf6 8. Nc3 ( 8. c3 g5 ( {first} 8... O-O 9. b4 ) 9. d4 )\n"
-        "8... Bg4 9. Nd5 Qd8 10. c3 a5 $14 $1 $2 11 b4 axb4 12. cxb4 Bb6 13. a4 Bxf3 14. Qxf3 ; "
+        "8... Bg4 9. Nd5 Qd8 10. c3 a5 $0 $14 $1 $2 11 b4 axb4 12. cxb4 Bb6 13. a4 Bxf3 14. Qxf3 ; "
         "to the end\n"
         "Nd4 15. Qd1 c6 16.Nxb6 Qxb6 0-1\n"
         "[SetUp \"1\"]\n"
