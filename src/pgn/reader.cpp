@@ -57,7 +57,7 @@ enum class Kind {
     kComment,  // value
     kOpen,
     kClose,
-    kNag,  // number: 0-255, or -1 when out of range; also a suffix's code
+    kNag,  // number: 0 to 255, also a suffix's code
     kSymbol,
     kStar,
     kBad,  // why
@@ -115,8 +115,12 @@ public:
                 if (rest.find('\0') != std::string_view::npos) {
                     Bad(token, "NUL byte in a comment");
                 } else {
+                    // A CR alone breaks a line as in a {comment}: it reads as a space.
                     token->kind = Kind::kComment;
                     token->value.assign(rest);
+                    for (char& byte : token->value) {
+                        if (byte == '\r') byte = ' ';
+                    }
                 }
                 return;
             }
