@@ -112,7 +112,8 @@ bool IsResult(const std::string& value) {
 
 class PairingsReader {
 public:
-    explicit PairingsReader(std::vector<PairingsProblem>* problems) : problems_(problems) {}
+    explicit PairingsReader(std::vector<PairingsProblem>* problems)
+        : problems_(problems), firstProblem_(problems ? problems->size() : 0) {}
 
     Pairings Read(std::string_view text) {
         if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
@@ -141,17 +142,19 @@ private:
     }
 
     void Take(int number, std::string_view line) {
-        if (!IsValidUtf8(line)) {
-            Report(number, "not valid UTF-8: the line is ignored");
-            return;
-        }
         std::string_view s = TrimBlanks(line);
         if (s.empty()) {
             EndGroup();
             return;
         }
         if (s[0] == '%' || s[0] == ';') return;
-        group_.push_back(ReadLine(number, s));
+        Entry entry = ReadLine(number, s);
+        if (!IsValidUtf8(s)) {
+            // Ignored, but a Board tag still makes its group a board's.
+            entry.ok = false;
+            entry.why = "not valid UTF-8";
+        }
+        group_.push_back(std::move(entry));
     }
 
     // Adds the tags of the group that ends to the common tags or to its board's.
@@ -225,7 +228,7 @@ private:
     }
 
     std::vector<PairingsProblem>* problems_;
-    std::size_t firstProblem_ = problems_ ? problems_->size() : 0;
+    std::size_t firstProblem_;  // the first of this reading's problems
     Pairings pairings_;
     std::vector<Entry> group_;
     std::map<std::string, int> commonLines_;  // where each common tag was given

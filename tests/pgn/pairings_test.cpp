@@ -46,7 +46,7 @@ TEST(Pairings, GroupsGiveTheCommonAndTheBoardsTagsAndBadLinesAreToldAndIgnored) 
         "[White \"Nobody\"]\n"                            // 27
         "[Board \"1000\"]\n"                              // 28
         "\n"                                              // 29
-        "[Board 3]\n"                                     // 30
+        "[Board \"3\"]\xA0\n"                             // 30 Latin-1
         "[White \"Nobody either\"]\n"                     // 31
         "\n"                                              // 32
         "[Board \"1\"]\n"                                 // 33
@@ -69,18 +69,18 @@ TEST(Pairings, GroupsGiveTheCommonAndTheBoardsTagsAndBadLinesAreToldAndIgnored) 
                   "4: Result belongs in a board's group (with [Board \"N\"])",
                   "11: White is given twice in this group (first at line 7): the later is ignored",
                   "12: a second Board tag in this group (the first is at line 6)",
-                  "15: not valid UTF-8: the line is ignored",
+                  "15: not valid UTF-8",
                   "16: the value has no closing quote",
                   "17: text after the tag pair (one tag pair a line)",
                   "18: Result must be 1-0, 0-1, 1/2-1/2 or *",
                   "19: not a tag pair: [Name \"value\"] expected",
                   "21: a backslash in the value stands only in \\\" and \\\\",
-                  "22: not valid UTF-8: the line is ignored",
-                  "23: not valid UTF-8: the line is ignored",
-                  "24: not valid UTF-8: the line is ignored",
-                  "25: not valid UTF-8: the line is ignored",
+                  "22: not valid UTF-8",
+                  "23: not valid UTF-8",
+                  "24: not valid UTF-8",
+                  "25: not valid UTF-8",
                   "28: Board must be a number from 1 to 999: the group is ignored",
-                  "30: not a tag pair: [Name \"value\"] expected: the group is ignored",
+                  "30: not valid UTF-8: the group is ignored",
                   "33: board 1 is given again (first at line 6): the group is ignored",
                   "38: Event is given twice in the tags of every board (first at line 2): the "
                   "later is ignored",
