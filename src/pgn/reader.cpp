@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -500,15 +501,15 @@ bool IsMoveNumber(std::string_view text) {
 // Reads the games one token at a time.
 class GameReader {
 public:
-    GameReader(std::string_view text, std::vector<PgnProblem>* problems)
-        : lexer_(text), problems_(problems) {}
+    GameReader(std::string_view text, const std::function<void(std::unique_ptr<CPartie>)>& take,
+               std::vector<PgnProblem>* problems)
+        : lexer_(text), take_(take), problems_(problems) {}
 
-    std::vector<std::unique_ptr<CPartie>> ReadAll() {
+    void ReadAll() {
         Token token;
         do {
             lexer_.Next(&token);
         } while (Handle(token));
-        return std::move(games_);
     }
 
 private:
@@ -682,7 +683,7 @@ private:
                 Fail("variation not closed", token.line);
             } else {
                 game_->SetResult(static_cast<std::uint8_t>(result));
-                games_.push_back(std::move(game_));
+                take_(std::move(game_));
                 lines_.clear();
                 state_ = State::kBetween;
             }
@@ -772,8 +773,8 @@ private:
     }
 
     Lexer lexer_;
+    const std::function<void(std::unique_ptr<CPartie>)>& take_;
     std::vector<PgnProblem>* problems_;
-    std::vector<std::unique_ptr<CPartie>> games_;
 
     State state_ = State::kBetween;
     bool skipMayRestart_ = false;  // a tag pair now begins the next game
@@ -787,7 +788,17 @@ private:
 
 }  // namespace
 
+void ForEachPgnGame(std::string_view text,
+                    const std::function<void(std::unique_ptr<CPartie>)>& take,
+                    std::vector<PgnProblem>* problems) {
+    GameReader(text, take, problems).ReadAll();
+}
+
 std::vector<std::unique_ptr<CPartie>> ReadPgnGames(std::string_view text,
                                                    std::vector<PgnProblem>* problems) {
-    return GameReader(text, problems).ReadAll();
+    std::vector<std::unique_ptr<CPartie>> games;
+    ForEachPgnGame(
+        text, [&games](std::unique_ptr<CPartie> game) { games.push_back(std::move(game)); },
+        problems);
+    return games;
 }

@@ -29,6 +29,7 @@
 // after another line break. So a game as the writer wrote it reads back to the same game.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -52,5 +53,14 @@ struct PgnProblem {
 // unambiguous; otherwise its problem goes to problems (when given) and reading goes on at
 // the next game: the next tag pair after an empty line, or after the failed game's
 // movetext.
+//
+// A game costs about 1 KB and each move about 250 bytes more: a text of nothing but
+// termination markers, or of one long game, costs some hundred times its size.
 std::vector<std::unique_ptr<CPartie>> ReadPgnGames(std::string_view text,
                                                    std::vector<PgnProblem>* problems = nullptr);
+
+// The same, handing each game to take as soon as it is read, in order: a caller that keeps
+// only some of them needs memory for the game being read and the games it keeps.
+void ForEachPgnGame(std::string_view text,
+                    const std::function<void(std::unique_ptr<CPartie>)>& take,
+                    std::vector<PgnProblem>* problems = nullptr);
