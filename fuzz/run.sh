@@ -5,7 +5,7 @@
 # that found it is kept in BUILD/fuzz/artifacts/.
 #
 #   fuzz/run.sh BUILD SECONDS [TARGET...]     TARGET: board_stream replay fen pgn_index
-#                                             pgn_writer (default: all of them)
+#                                             pgn_writer pgn_reader pairings (default: all)
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 if [ $# -lt 2 ]; then
@@ -17,7 +17,7 @@ seconds="$2"
 shift 2
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(board_stream replay fen pgn_index pgn_writer)
+    targets=(board_stream replay fen pgn_index pgn_writer pgn_reader pairings)
 fi
 
 artifacts="$build/fuzz/artifacts"
