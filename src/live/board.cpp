@@ -121,10 +121,13 @@ std::unique_ptr<CPartie> Board::LastSavedGame(const std::vector<Seen>& pgnFiles)
             after.modified != seen.info.modified || platform::FileExists(backup.c_str())) {
             return nullptr;
         }
-        std::vector<std::unique_ptr<CPartie>> games = ReadPgnGames(text);
-        for (auto game = games.rbegin(); game != games.rend(); ++game) {
-            if ((*game)->startingPosition.continuation) return std::move(*game);
-        }
+        // Game after game, keeping only the last one with a move: a file of many games
+        // costs one game's memory.
+        std::unique_ptr<CPartie> last;
+        ForEachPgnGame(text, [&](std::unique_ptr<CPartie> game) {
+            if (game->startingPosition.continuation) last = std::move(game);
+        });
+        if (last) return last;
     }
     return nullptr;
 }
