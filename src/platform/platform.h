@@ -87,7 +87,10 @@ enum class Disposition {
 // Share::kAll is the exception on POSIX, which takes no lock for it: such a reader opens
 // beside any handle, and any open succeeds beside it. Windows keeps its sharing rules: an
 // open with Share::kNone is refused while a Share::kAll reader holds the file, and such a
-// reader is refused while a handle that does not share reading holds it.
+// reader is refused while a handle that does not share reading holds it. Windows also
+// refuses to rename another file over it while it is open (RenameFileOver fails, access
+// denied), and may keep the name of a file removed while it is open until it is closed:
+// a reader there keeps its hold short.
 // A folder is not opened (ErrorKind::kAccessDenied). Answers an invalid handle on failure, with
 // LastError() set.
 FileHandle OpenFile(const char* path, unsigned access, Share share, Disposition disposition);

@@ -89,11 +89,26 @@ TEST_F(FolderTest, ASharingReaderLeavesTheRecorderAlone) {
     WriteBytes(current, kGame1);
     FileHandle reader = OpenReader(current);
     ASSERT_TRUE(reader.IsValid()) << ReasonText(LastError());
-    EXPECT_TRUE(WriteFileInOneStep(current.c_str(), kGame2, true)) << ReasonText(LastError());
+    bool rewritten = WriteFileInOneStep(current.c_str(), kGame2, true);
+    if (kWindowsSharing) {
+        // Windows renames over no file that is open, not even one open with delete sharing:
+        // the write fails (access denied) and leaves the old file, and no temporary one,
+        // for as long as the reader holds it.
+        EXPECT_FALSE(rewritten);
+        EXPECT_TRUE(IsError(LastError(), ErrorKind::kAccessDenied)) << ReasonText(LastError());
+        EXPECT_EQ(ReadBytes(current), kGame1);
+        EXPECT_FALSE(Exists(current + ".tmp"));
+        EXPECT_EQ(ReadAll(reader), kGame1);
+        EXPECT_TRUE(CloseFile(reader));
+        rewritten = WriteFileInOneStep(current.c_str(), kGame2, true);
+    } else {
+        EXPECT_EQ(ReadAll(reader), kGame1);  // the file it opened, whole
+        EXPECT_TRUE(CloseFile(reader));
+    }
+    EXPECT_TRUE(rewritten) << ReasonText(LastError());
     EXPECT_EQ(ReadBytes(current), kGame2);
-    EXPECT_EQ(ReadAll(reader), kGame1);  // the file it opened, whole
-    EXPECT_TRUE(CloseFile(reader));
 
+    // Removed while read; Windows may keep the name (delete-pending) until the reader closes.
     reader = OpenReader(current);
     ASSERT_TRUE(reader.IsValid());
     EXPECT_TRUE(RemoveFile(current.c_str())) << ReasonText(LastError());
@@ -173,7 +188,7 @@ TEST_F(FolderTest, ChangesAreReportedUnderTheirIds) {
     EXPECT_EQ(report.changed, Ids{2});
     EXPECT_EQ(report.waits, 1);
     EXPECT_TRUE(CloseFile(log));
-    Gather(watch);
+    Gather(watch, 300);  // the close is a change on POSIX
 
     // Both at once; then an id watched again follows its new folder only.
     WriteBytes(InFolder(a, "g.pgn"), kGame1);
@@ -210,7 +225,16 @@ TEST_F(FolderTest, RemovedAndRenamedFoldersAreGone) {
     std::filesystem::remove_all(removed);
     std::filesystem::rename(renamed, dir / "renamed.old");
     Report report = Gather(watch);
-    EXPECT_EQ(report.gone, (Ids{1, 2}));
+    std::error_code error;
+    if (std::filesystem::exists(removed, error)) {
+        // Wine removes a folder only once its last handle is closed, and tells no one before:
+        // the watch cannot see the removal, and holds the folder until it lets it go.
+        EXPECT_EQ(report.gone, Ids{2});
+        UnwatchFolder(watch, 1);
+        EXPECT_FALSE(Exists(removed));
+    } else {
+        EXPECT_EQ(report.gone, (Ids{1, 2}));
+    }
     EXPECT_TRUE(std::filesystem::create_directory(removed));
     WriteBytes(InFolder(removed, "g.pgn"), kGame2);
     WriteBytes(InFolder(dir / "renamed.old", "g.pgn"), kGame2);
