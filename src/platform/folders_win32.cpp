@@ -3,7 +3,10 @@
 // and all of them complete to one I/O completion port (no limit of 64 handles, as
 // WaitForMultipleObjects has); PostQueuedCompletionStatus wakes its waiter. A folder's
 // own handle sees nothing of the folder being renamed, so each folder's parent is read as
-// well, for its folders' names.
+// well, for its folders' names. A folder removed while its handle is open fails the read
+// pending on it (access denied) and waits, delete-pending, for the handle to close. Wine 8
+// removes it only once the last handle is closed and says nothing before: there a removed
+// folder stays watched, and in place, until it is unwatched.
 #include <windows.h>
 
 #include <algorithm>

@@ -315,7 +315,9 @@ bool ListFolder(const char* folder, std::vector<std::string>* names);
 // Change notification on folders: one watch, many folders, each under an id of the
 // caller's. One thread waits (WaitForFolderChanges); WatchFolder, UnwatchFolder and
 // WakeFolderWatch may be called from another thread while it waits. The watch holds no
-// folder in a way that stops a program from writing in it, or from renaming or removing it.
+// folder in a way that stops a program from writing in it, or from renaming or removing it
+// (Windows keeps a folder removed while it is watched, delete-pending, until the watch sees
+// the removal and lets it go).
 struct FolderWatch {
     std::intptr_t value = -1;
     bool IsValid() const { return value != -1; }
@@ -330,16 +332,18 @@ FolderWatch CreateFolderWatch();
 // watched. Watching an id again replaces its folder.
 bool WatchFolder(FolderWatch watch, const char* folder, int id);
 
-// Stops watching id (nothing to do for an id not watched); no change of its is reported
-// after this returns.
+// Stops watching id (nothing to do for an id not watched): a wait that begins after this
+// returns reports nothing of it.
 void UnwatchFolder(FolderWatch watch, int id);
 
 // Waits at most timeoutMs (kNoTimeLimit: no limit) for changes. *changed gets the ids of the
-// folders that changed since the last call, each once (a burst of changes is one); *gone
-// the ids of the folders that were removed or renamed, each once, which are no longer
-// watched (and not in *changed). Both are emptied first. Answers true with both empty at the
-// time-out, or when WakeFolderWatch woke it with nothing changed; false, with LastError(),
-// when the wait failed. A wake made while nobody waits makes the next wait return at once.
+// folders that changed since the last call, each once: the changes made before it looks are
+// one, and a wait already waiting returns at the first change of a burst, the rest coming
+// with the next call. *gone gets the ids of the folders that were removed or renamed, each
+// once, which are no longer watched (and not in *changed). Both are emptied first. Answers true
+// with both empty at the time-out, or when WakeFolderWatch woke it with nothing changed; false,
+// with LastError(), when the wait failed. A wake made while nobody waits makes the next wait return
+// at once.
 constexpr std::uint32_t kNoTimeLimit = 0xFFFFFFFF;  // testkit's kWaitForever
 bool WaitForFolderChanges(FolderWatch watch, std::uint32_t timeoutMs, std::vector<int>* changed,
                           std::vector<int>* gone);
@@ -347,7 +351,7 @@ bool WaitForFolderChanges(FolderWatch watch, std::uint32_t timeoutMs, std::vecto
 // Makes a WaitForFolderChanges that waits on another thread return now (for a clean stop).
 bool WakeFolderWatch(FolderWatch watch);
 
-// Stops every watch of watch and marks it invalid; no thread may wait on it any more. An
+// Lets every folder of watch go and marks it invalid; no thread may wait on it any more. An
 // invalid watch is left alone.
 void CloseFolderWatch(FolderWatch& watch);
 

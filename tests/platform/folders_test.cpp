@@ -83,8 +83,9 @@ protected:
 }  // namespace
 
 // The recorder writes its game in progress in one step (a temporary file renamed over the
-// old one), removes it at the end of a session, and saves into its PGN file unshared.
-TEST_F(FolderTest, ASharingReaderLeavesTheRecorderAlone) {
+// old one), removes it at the end of a session, and saves into its PGN file unshared: all
+// of it works beside a sharing reader on POSIX; on Windows, only the removal does.
+TEST_F(FolderTest, WhatTheRecorderDoesBesideASharingReader) {
     std::string current = dir / "chessrec.000.current.pgn";
     WriteBytes(current, kGame1);
     FileHandle reader = OpenReader(current);
@@ -116,10 +117,7 @@ TEST_F(FolderTest, ASharingReaderLeavesTheRecorderAlone) {
     EXPECT_TRUE(CloseFile(reader));
     EXPECT_FALSE(Exists(current));
 
-    // A reader that would write, create or cut is refused.
-    EXPECT_FALSE(
-        OpenFile(current.c_str(), kReadWrite, Share::kAll, Disposition::kOpenExisting).IsValid());
-    EXPECT_TRUE(IsError(LastError(), ErrorKind::kInvalidArgument));
+    // Nor does it make the file again.
     EXPECT_FALSE(OpenFile(current.c_str(), kRead, Share::kAll, Disposition::kOpenAlways).IsValid());
     EXPECT_FALSE(Exists(current));
 
