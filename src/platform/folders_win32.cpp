@@ -387,12 +387,12 @@ void CloseFolderWatch(FolderWatch& watch) {
         DWORD bytes = 0;
         ULONG_PTR key = 0;
         OVERLAPPED* overlap = nullptr;
-        ::GetQueuedCompletionStatus(state->port, &bytes, &key, &overlap, 1000);
-        if (overlap == nullptr) {
-            if (::GetLastError() == WAIT_TIMEOUT) ++idle;
-            continue;
+        BOOL done = ::GetQueuedCompletionStatus(state->port, &bytes, &key, &overlap, 1000);
+        if (overlap != nullptr) {
+            Free(*state, reinterpret_cast<Reader*>(overlap));
+        } else if (!done) {
+            ++idle;  // nothing came (a wake is taken as it comes)
         }
-        Free(*state, reinterpret_cast<Reader*>(overlap));
     }
     ::CloseHandle(state->port);
     delete state;
