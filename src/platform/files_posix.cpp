@@ -1,5 +1,6 @@
 // Files on POSIX: a handle is a file descriptor, and the sharing modes of Windows become
-// advisory locks (flock) held while the handle is open.
+// advisory locks (flock) held while the handle is open; the reader that shares everything
+// takes none.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -73,7 +74,10 @@ bool WaitAgain(int fd, short events, bool* hungUp) {
 
 FileHandle OpenFile(const char* path, unsigned access, Share share, Disposition disposition) {
     FileHandle file;
-    if (!PathCallAllowed(FileOp::kOpen, path) || !internal::CheckAccess(access)) return file;
+    if (!PathCallAllowed(FileOp::kOpen, path) || !internal::CheckAccess(access) ||
+        !internal::CheckShare(access, share, disposition)) {
+        return file;
+    }
     int flags = O_CLOEXEC;
     flags |= access == kRead ? O_RDONLY : access == kWrite ? O_WRONLY : O_RDWR;
     // Never O_TRUNC: kCreateAlways truncates only once the lock is held.
@@ -92,12 +96,16 @@ FileHandle OpenFile(const char* path, unsigned access, Share share, Disposition 
         return file;
     }
     // Sharing modes become flock locks held while the handle is open: a writer or an
-    // unshared handle locks exclusively, a reader that shares reading locks shared.
+    // unshared handle locks exclusively, a reader that shares reading locks shared, and a
+    // reader that shares everything (FILE_SHARE_DELETE too) does not lock: renames and
+    // removals never wait for a lock here anyway.
     int lockKind = ((access & kWrite) != 0 || share == Share::kNone) ? LOCK_EX : LOCK_SH;
-    int locked;
-    do {
-        locked = ::flock(fd, lockKind | LOCK_NB);
-    } while (locked != 0 && errno == EINTR);
+    int locked = 0;
+    if (share != Share::kAll) {
+        do {
+            locked = ::flock(fd, lockKind | LOCK_NB);
+        } while (locked != 0 && errno == EINTR);
+    }
     if (locked != 0) {
         error = errno == EWOULDBLOCK ? EBUSY : errno;
         ::close(fd);
@@ -250,6 +258,22 @@ bool IsPathSeparator(char c) {
 
 char PathSeparator() {
     return '/';
+}
+
+// ---------------------------------------------------------------------------------------
+// File information
+
+// The time of the last change of the contents in nanoseconds; the clock that stamps it
+// is coarse (a few milliseconds).
+bool GetFileInfo(const char* path, FileInfo* info) {
+    if (!PathCallAllowed(FileOp::kStat, path) || !internal::CheckGiven(info)) return false;
+    struct stat status;
+    if (::stat(path, &status) != 0) return FailErrno();
+    info->isFolder = S_ISDIR(status.st_mode);
+    info->size = info->isFolder ? 0 : static_cast<std::uint64_t>(status.st_size);
+    info->modified =
+        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+    return true;
 }
 
 }  // namespace platform

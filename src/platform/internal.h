@@ -27,6 +27,8 @@ bool Fail(ErrorCode code);
 bool CheckPath(const char* path);
 // anything but kRead, kWrite or kReadWrite (OpenFile),
 bool CheckAccess(unsigned access);
+// a Share::kAll reader that would write or create (OpenFile),
+bool CheckShare(unsigned access, Share share, Disposition disposition);
 
 // no record where the call needs one (line settings, time-outs, an overlapped record),
 bool CheckGiven(const void* record);

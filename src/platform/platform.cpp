@@ -56,6 +56,13 @@ bool CheckAccess(unsigned access) {
            Fail(ErrorOf(ErrorKind::kInvalidArgument));
 }
 
+// The reader that shares everything must not change what it shares: no write access, and
+// no file created or truncated.
+bool CheckShare(unsigned access, Share share, Disposition disposition) {
+    return share != Share::kAll || (access == kRead && disposition == Disposition::kOpenExisting) ||
+           Fail(ErrorOf(ErrorKind::kInvalidArgument));
+}
+
 bool CheckGiven(const void* record) {
     return record != nullptr || Fail(ErrorOf(ErrorKind::kInvalidArgument));
 }

@@ -6,13 +6,15 @@
 // What does not depend on the system (the fault hook, argument checks, the copy of a file)
 // is written once, in platform.cpp. Each system implements the rest in one file per
 // concern, in the order of this header and function for function alike: errors_*.cpp,
-// files_*.cpp, process_*.cpp and serial_*.cpp, with * posix or win32.
+// files_*.cpp, process_*.cpp, serial_*.cpp and folders_*.cpp, with * posix or win32 (what
+// is known of a file without opening it sits at the end of files_*.cpp).
 // Nothing outside src/platform includes a system header.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -67,7 +69,11 @@ struct FileHandle {
 enum Access : unsigned { kRead = 1, kWrite = 2, kReadWrite = 3 };
 
 // Who else may open the file while this handle is open.
-enum class Share { kNone, kRead };
+//   kNone: nobody. kRead: other readers that share reading.
+//   kAll: others may read, write, rename and remove the file while this handle is open: the
+//   reader that never gets in a writer's way. Read access only, on an existing file
+//   (Disposition::kOpenExisting); anything else is refused (ErrorKind::kInvalidArgument).
+enum class Share { kNone, kRead, kAll };
 
 enum class Disposition {
     kCreateAlways,  // create, or open and truncate (only once this handle holds the file)
@@ -78,6 +84,13 @@ enum class Disposition {
 // Opens path. A file opened with Share::kNone, or with write access, cannot be opened
 // again, by this process or another, until it is closed; read-only handles that share
 // reading may coexist. Such an open fails with an error of ErrorKind::kSharingViolation.
+// Share::kAll is the exception on POSIX, which takes no lock for it: such a reader opens
+// beside any handle, and any open succeeds beside it. Windows keeps its sharing rules: an
+// open with Share::kNone is refused while a Share::kAll reader holds the file, and such a
+// reader is refused while a handle that does not share reading holds it. Windows also
+// refuses to rename another file over it while it is open (RenameFileOver fails, access
+// denied), and may keep the name of a file removed while it is open until it is closed:
+// a reader there keeps its hold short.
 // A folder is not opened (ErrorKind::kAccessDenied). Answers an invalid handle on failure, with
 // LastError() set.
 FileHandle OpenFile(const char* path, unsigned access, Share share, Disposition disposition);
@@ -144,10 +157,11 @@ char PathSeparator();
 // makes the call fail with that error code, before the system is asked. file is the
 // handle the call works on (invalid for calls by path); path is the path for calls by
 // path (OpenFile, CopyFileOver, RemoveFile, FileExists, RenameFileOver and
-// RenameFileNoReplace with from, FlushFolderOf), else null. The copy loop of CopyFileOver
-// goes through kRead, kWrite and kFlush as well (and its opens and closes through kOpen and
-// kClose). kFlush is FlushFile and FlushFolderOf, kRename both renames. The hook is
-// process-wide.
+// RenameFileNoReplace with from, FlushFolderOf, GetFileInfo, ListFolder, WatchFolder), else
+// null. The copy loop of CopyFileOver goes through kRead, kWrite and kFlush as well (and its
+// opens and closes through kOpen and kClose). kFlush is FlushFile and FlushFolderOf, kRename
+// both renames, kStat FileExists and GetFileInfo; kWatch is WatchFolder (with its folder)
+// and WaitForFolderChanges (with no path). The hook is process-wide.
 enum class FileOp {
     kOpen,
     kRead,
@@ -159,7 +173,9 @@ enum class FileOp {
     kDelete,
     kStat,
     kFlush,
-    kRename
+    kRename,
+    kList,
+    kWatch
 };
 using FaultHook = ErrorCode (*)(FileOp op, FileHandle file, const char* path, void* context);
 void SetFaultHook(FaultHook hook, void* context);
@@ -270,5 +286,73 @@ IoStart WriteFileOverlapped(FileHandle port, const void* data, std::uint32_t siz
 // bytes moved. Asked again after the operation is done, it gives the same count again. The buffer
 // or data of a pending operation must stay in place until it is done.
 bool GetOverlappedResult(FileHandle port, Overlapped* overlap, std::uint32_t* count, bool wait);
+
+// ---------------------------------------------------------------------------------------
+// File information (files_*.cpp)
+
+// What is known of a file or folder without opening it: asking never gets in the way of
+// a program that writes, renames or removes it.
+struct FileInfo {
+    std::uint64_t size = 0;     // 0 for a folder
+    std::int64_t modified = 0;  // the last change of its contents, in the system's ticks
+                                // (compare two values; only their order means something,
+                                // and two writes close together may share one)
+    bool isFolder = false;
+};
+
+// False, with LastError(), when nothing is there (ErrorKind::kNotFound) or it cannot be
+// asked.
+bool GetFileInfo(const char* path, FileInfo* info);
+
+// ---------------------------------------------------------------------------------------
+// Folders (folders_*.cpp)
+
+// The names of the entries of folder (not "." or ".."), in no particular order. names is
+// emptied first. False, with LastError(), when folder cannot be listed (kNotFound: there is
+// no such folder).
+bool ListFolder(const char* folder, std::vector<std::string>* names);
+
+// Change notification on folders: one watch, many folders, each under an id of the
+// caller's. One thread waits (WaitForFolderChanges); WatchFolder, UnwatchFolder and
+// WakeFolderWatch may be called from another thread while it waits. The watch holds no
+// folder in a way that stops a program from writing in it, or from renaming or removing it
+// (Windows keeps a folder removed while it is watched, delete-pending, until the watch sees
+// the removal and lets it go).
+struct FolderWatch {
+    std::intptr_t value = -1;
+    bool IsValid() const { return value != -1; }
+};
+
+// An invalid watch, with LastError(), when the system has none to give.
+FolderWatch CreateFolderWatch();
+
+// Watches folder under id: a file created, written, renamed or removed in it, or the folder
+// itself removed or renamed, is a change. False, with LastError(), when the folder cannot be
+// watched (it does not exist, it is a file, ...); an earlier folder of id is then still
+// watched. Watching an id again replaces its folder.
+bool WatchFolder(FolderWatch watch, const char* folder, int id);
+
+// Stops watching id (nothing to do for an id not watched): a wait that begins after this
+// returns reports nothing of it.
+void UnwatchFolder(FolderWatch watch, int id);
+
+// Waits at most timeoutMs (kNoTimeLimit: no limit) for changes. *changed gets the ids of the
+// folders that changed since the last call, each once: the changes made before it looks are
+// one, and a wait already waiting returns at the first change of a burst, the rest coming
+// with the next call. *gone gets the ids of the folders that were removed or renamed, each
+// once, which are no longer watched (and not in *changed). Both are emptied first. Answers true
+// with both empty at the time-out, or when WakeFolderWatch woke it with nothing changed; false,
+// with LastError(), when the wait failed. A wake made while nobody waits makes the next wait return
+// at once.
+constexpr std::uint32_t kNoTimeLimit = 0xFFFFFFFF;  // testkit's kWaitForever
+bool WaitForFolderChanges(FolderWatch watch, std::uint32_t timeoutMs, std::vector<int>* changed,
+                          std::vector<int>* gone);
+
+// Makes a WaitForFolderChanges that waits on another thread return now (for a clean stop).
+bool WakeFolderWatch(FolderWatch watch);
+
+// Lets every folder of watch go and marks it invalid; no thread may wait on it any more. An
+// invalid watch is left alone.
+void CloseFolderWatch(FolderWatch& watch);
 
 }  // namespace platform
