@@ -151,11 +151,23 @@ bool RemoveFile(const char* path) {
 
 // MOVEFILE_WRITE_THROUGH: the call returns once the move is on the disk, which on POSIX
 // takes the folder's flush (FlushFolderOf). The move replaces the target in one step; it
-// fails (ERROR_ACCESS_DENIED or ERROR_SHARING_VIOLATION) while another program holds the
-// target open without FILE_SHARE_DELETE, and the target is then left as it was.
+// fails (ERROR_ACCESS_DENIED or ERROR_SHARING_VIOLATION) while any other handle holds the
+// target open, even one that shares everything (a reader such as pgnlive, a virus scanner
+// or the search indexer, each of which holds it for a moment), and the target is then left
+// as it was. POSIX replaces a file that is held open; here the move is tried again for a
+// while (about 130 ms in all) before it counts as failed.
 bool RenameFileOver(const char* from, const char* to) {
     if (!PathCallAllowed(FileOp::kRename, from) || !internal::CheckPath(to)) return false;
-    return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    for (DWORD wait = 1;; wait *= 2) {
+        if (::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return true;
+        }
+        const DWORD error = ::GetLastError();
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || wait > 64) {
+            return Fail(error);
+        }
+        ::Sleep(wait);
+    }
 }
 
 // Without MOVEFILE_REPLACE_EXISTING the move fails with ERROR_ALREADY_EXISTS when to exists,

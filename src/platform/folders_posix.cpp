@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -122,6 +123,11 @@ std::int64_t NowMs() {
 }
 
 }  // namespace
+
+bool internal::MakeFolder(const char* path) {
+    if (::mkdir(path, 0755) != 0) return posix::FailErrno();
+    return true;
+}
 
 bool ListFolder(const char* folder, std::vector<std::string>* names) {
     if (names != nullptr) names->clear();

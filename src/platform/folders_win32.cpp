@@ -241,6 +241,10 @@ void Completed(Watch& watch, Reader* reader, DWORD error, DWORD bytes, std::vect
 
 }  // namespace
 
+bool internal::MakeFolder(const char* path) {
+    return ::CreateDirectoryA(path, nullptr) != 0;
+}
+
 // FindFirstFileExA lists every entry; an empty root has none, not even ".".
 bool ListFolder(const char* folder, std::vector<std::string>* names) {
     if (names != nullptr) names->clear();

@@ -36,6 +36,9 @@ bool CheckGiven(const void* record);
 // emptied first, so that a failure leaves it empty.
 bool CheckTextBuffer(char* text, std::size_t size);
 
+// Each system (folders_*.cpp): makes the one folder path, whose parent exists.
+bool MakeFolder(const char* path);
+
 // Each system (errors_*.cpp).
 
 // The system's codes for kind: each is an error of kind (IsError), and the first is the

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "platform/internal.h"
+#include "platform/path.h"
 
 namespace platform {
 namespace {
@@ -134,6 +135,22 @@ bool CopyFileOver(const char* from, const char* to) {
     }
     if (!ok) SetLastError(error);
     return ok;
+}
+
+// The folders above first, each made by the system's own call.
+bool CreateFolder(const char* path) {
+    if (!internal::PathCallAllowed(FileOp::kCreateFolder, path)) return false;
+    FileInfo info;
+    if (GetFileInfo(path, &info)) {
+        return info.isFolder || internal::Fail(ErrorOf(ErrorKind::kAccessDenied));
+    }
+    const std::string parent = FolderPart(path);
+    if (parent != "." && parent != path) CreateFolder(parent.c_str());
+    if (internal::MakeFolder(path)) return true;
+    // Made meanwhile by another program, or named with a separator at its end.
+    const ErrorCode error = LastError();
+    if (GetFileInfo(path, &info) && info.isFolder) return true;
+    return internal::Fail(error);
 }
 
 void SetFaultHook(FaultHook hook, void* context) {

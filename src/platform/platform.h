@@ -160,7 +160,8 @@ char PathSeparator();
 // RenameFileNoReplace with from, FlushFolderOf, GetFileInfo, ListFolder, WatchFolder), else
 // null. The copy loop of CopyFileOver goes through kRead, kWrite and kFlush as well (and its
 // opens and closes through kOpen and kClose). kFlush is FlushFile and FlushFolderOf, kRename
-// both renames, kStat FileExists and GetFileInfo; kWatch is WatchFolder (with its folder)
+// both renames, kStat FileExists and GetFileInfo, kCreateFolder CreateFolder (with each
+// folder it makes or looks at); kWatch is WatchFolder (with its folder)
 // and WaitForFolderChanges (with no path). The hook is process-wide.
 enum class FileOp {
     kOpen,
@@ -175,7 +176,8 @@ enum class FileOp {
     kFlush,
     kRename,
     kList,
-    kWatch
+    kWatch,
+    kCreateFolder
 };
 using FaultHook = ErrorCode (*)(FileOp op, FileHandle file, const char* path, void* context);
 void SetFaultHook(FaultHook hook, void* context);
@@ -311,6 +313,11 @@ bool GetFileInfo(const char* path, FileInfo* info);
 // emptied first. False, with LastError(), when folder cannot be listed (kNotFound: there is
 // no such folder).
 bool ListFolder(const char* folder, std::vector<std::string>* names);
+
+// Makes the folder path, and the folders above it that are missing. True when it is there
+// afterwards (also when it was before); false, with LastError(), when it cannot be made or
+// a file is in its place.
+bool CreateFolder(const char* path);
 
 // Change notification on folders: one watch, many folders, each under an id of the
 // caller's. One thread waits (WaitForFolderChanges); WatchFolder, UnwatchFolder and
