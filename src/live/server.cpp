@@ -390,8 +390,12 @@ private:
             response.set(http::field::content_type, "text/plain; charset=utf-8");
             return Send(ErrorBody(http::status::method_not_allowed));
         }
+        // HTTP/1.1 asks for exactly one Host; HTTP/1.0 for at most one.
+        const std::size_t hosts = request.count(http::field::host);
         const std::optional<std::string_view> path = PathOf(request.target());
-        if (!path) return Fail(http::status::bad_request);
+        if (!path || hosts > 1 || (hosts == 0 && version_ >= 11)) {
+            return Fail(http::status::bad_request);
+        }
         if (*path == "/events") {
             if (!head_) return StartStream();
             Response& response = NewResponse(http::status::ok);
@@ -493,6 +497,7 @@ private:
     void StartStream() {
         phase_ = Phase::kStreaming;
         parser_.reset();
+        response_.reset();
         buffer_.clear();
         buffer_.shrink_to_fit();
         server_->streams.insert(this);

@@ -33,6 +33,7 @@ class ServerState;  // server.cpp
 
 class Server {
 public:
+    // io must outlive the server.
     explicit Server(boost::asio::io_context& io, ServerLimits limits = {});
     // Stops the server. Handlers still queued on the io_context finish harmlessly.
     ~Server();

@@ -232,6 +232,7 @@ TEST_F(ServerTest, AnswersBadRequestsAndRefusesBeyondTheCap) {
         {"HELLO\r\n\r\n", 400},
         {"GET /games.pgn HTTP/1.1\r\nNo colon here\r\n\r\n", 400},
         {"GET games.pgn HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 400},
+        {"GET / HTTP/1.1\r\n\r\n", 400},  // no Host
         {"GET /" + std::string(600, 'a') + " HTTP/1.1\r\n\r\n", 431},
         {Get("/", "Cookie: " + std::string(500, 'c') + "\r\n"), 431},
     };
@@ -397,6 +398,17 @@ TEST_F(ServerTest, GoesOnWhenClientsLeaveAtAnyByte) {
     client.Read();
     client.Send(Get("/games.pgn"));
     EXPECT_EQ(NextReply(client).body(), games);
+
+    // Stop closes every connection and leaves no work behind on the io_context.
+    Client events(io_, Server().Port());
+    events.Read();
+    events.Send(Get("/events"));
+    ASSERT_TRUE(RunUntil([&] { return Server().EventClients() == 1; }));
+    Server().Stop();
+    io_.restart();
+    io_.run_for(kDeadline);
+    EXPECT_TRUE(io_.stopped());
+    EXPECT_TRUE(client.Closed() && events.Closed());
 }
 
 }  // namespace
