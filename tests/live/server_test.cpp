@@ -211,6 +211,16 @@ TEST_F(ServerTest, ServesDocumentsAndThePageOnOneConnection) {
     EXPECT_NE(page["Content-Security-Policy"].find("default-src 'none'"), std::string::npos);
     EXPECT_EQ(Server().Connections(), 1u);
 
+    // A document removed while its response is being written: the response keeps the bytes
+    // it began with (16 MB: more than the sockets' buffers hold).
+    const std::string big(16 << 20, 'e');
+    Server().SetDocument("/big.pgn", big);
+    client.Send(Get("/big.pgn"));
+    ASSERT_TRUE(RunUntil([&] { return !client.Received().empty(); }));
+    Server().RemoveDocument("/big.pgn");
+    ASSERT_TRUE(RunUntil([&] { return client.Received().size() > big.size(); }));
+    EXPECT_TRUE(NextReply(client).body() == big);
+
     // Another method, with a body that is never read: 405, then the connection closes.
     client.Send("POST /games.pgn HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 4\r\n\r\nabcd");
     const Reply post = NextReply(client);
