@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-layers=(platform chess game session pgn board recorder)
+layers=(platform chess game session pgn board recorder live)
 
 # The rank of a layer, or nothing for a folder that is not one.
 rank_of() {
