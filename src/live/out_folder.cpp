@@ -47,20 +47,17 @@ void OutFolder::Write(const std::string& name, const std::string& text) {
     }
     if (held != held_.end() && held->second == text) return;
     if (!Replace(path, text)) {
-        if (!failing_) {
-            failing_ = true;
+        if (failing_.empty()) {
             Say("cannot write %s: %s (tried again at its next change)", path.c_str(),
                 platform::ReasonText(platform::LastError()).c_str());
         }
+        failing_.insert(name);
         // What the file holds is not known now: it is compared again at the next write.
         held_.erase(name);
         return;
     }
     held_[name] = text;
-    if (failing_) {
-        failing_ = false;
-        Say("%s written again", path.c_str());
-    }
+    if (failing_.erase(name) > 0 && failing_.empty()) Say("%s written again", path.c_str());
 }
 
 }  // namespace live
