@@ -373,6 +373,7 @@ int PgnliveMain(int argc, char** argv) {
             break;
     }
     platform::InstallControlHandler(live::OnStop);
+    platform::RaiseOpenFileLimit();  // for a thousand spectators and more
     boost::asio::io_context io;
     live::Round round(io, std::move(options));
     if (!round.Start()) return 1;

@@ -211,6 +211,11 @@ bool InstallControlHandler(ControlHandler handler);
 // first thing in main.
 void UseBinaryStandardStreams();
 
+// Lets the process hold open as many files (and network connections) as the system allows
+// it: a server of many clients needs more than the usual first limit (POSIX: the soft
+// limit raised to the hard one). Windows sets no such limit: nothing to do there.
+void RaiseOpenFileLimit();
+
 // ---------------------------------------------------------------------------------------
 // Serial line
 

@@ -2,6 +2,7 @@
 // that takes the stop signals) and its end.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -132,5 +133,12 @@ bool InstallControlHandler(ControlHandler handler) {
 
 // POSIX streams are untranslated already.
 void UseBinaryStandardStreams() {}
+
+void RaiseOpenFileLimit() {
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+}
 
 }  // namespace platform

@@ -90,4 +90,7 @@ void UseBinaryStandardStreams() {
     _setmode(_fileno(stderr), _O_BINARY);
 }
 
+// Sockets and files are not counted against a limit of the process's own.
+void RaiseOpenFileLimit() {}
+
 }  // namespace platform

@@ -79,9 +79,10 @@ private:
 // A recorder live on device, in its own session folder.
 class Recorder : public Child {
 public:
-    Recorder(const std::string& folder, const std::string& device, const std::string& name)
+    Recorder(const ScratchDir& dir, const std::string& folder, const std::string& device,
+             const std::string& name)
         : Child({ChessrecBinary()}, {"CHESSREC_DIR=" + folder, "CHESSREC_PORT=" + device},
-                folder + "/../" + name + ".out", folder + "/../" + name + ".err") {}
+                dir / (name + ".out"), dir / (name + ".err")) {}
 };
 
 // Waits until the file at path holds text.
@@ -147,7 +148,7 @@ TEST_F(PgnliveRound, ThreeBoardsThroughARound) {
     std::vector<std::unique_ptr<Recorder>> recorders;
     for (int i = 0; i < 2; ++i) {
         ASSERT_TRUE(line[i].Ok());
-        recorders.push_back(std::make_unique<Recorder>(folder[i], line[i].Device(),
+        recorders.push_back(std::make_unique<Recorder>(dir, folder[i], line[i].Device(),
                                                        "recorder" + std::to_string(i + 1)));
         line[i].Send(kFirstTime);
     }
@@ -160,9 +161,10 @@ TEST_F(PgnliveRound, ThreeBoardsThroughARound) {
                                       "[Result \"1-0\"]\r\n[Board \"1\"]\r\n[WhiteElo \"2750\"]"),
               std::string::npos);
     ASSERT_TRUE(WaitForText(game(2), "1. e4 c5 2. Nf3 *\r\n")) << ReadBytes(game(2));
-    EXPECT_NE(ReadBytes(game(2)).find(
-                  "[White \"M\xC3\xBCller, \\\"Eva\\\"\"]\r\n[Black \"<img src=x onerror=alert(1)>\"]"),
-              std::string::npos);
+    EXPECT_NE(
+        ReadBytes(game(2)).find(
+            "[White \"M\xC3\xBCller, \\\"Eva\\\"\"]\r\n[Black \"<img src=x onerror=alert(1)>\"]"),
+        std::string::npos);
 
     // Board 1 starts a new game; board 2's recorder dies, and a new one takes its place.
     line[0].Send(NewGameMessage());
@@ -171,14 +173,14 @@ TEST_F(PgnliveRound, ThreeBoardsThroughARound) {
     recorders[1]->Wait();
     BoardLine again;
     ASSERT_TRUE(again.Ok());
-    Recorder restarted(folder[1], again.Device(), "recorder2-again");
+    Recorder restarted(dir, folder[1], again.Device(), "recorder2-again");
     again.Send(kFirstTime);
     ASSERT_TRUE(WaitFor([&] { return !Exists(folder[1] + "/chessrec.000.current.pgn"); }));
 
     // Board 3's folder and recorder come.
     std::filesystem::create_directory(folder[2]);
     ASSERT_TRUE(line[2].Ok());
-    Recorder third(folder[2], line[2].Device(), "recorder3");
+    Recorder third(dir, folder[2], line[2].Device(), "recorder3");
     line[2].Send(kFirstTime + MoveMessage("d2d4"));
     ASSERT_TRUE(WaitForText(game(3), "1. d4 *\r\n")) << ReadBytes(game(3)) << pgnlive.Err();
     // Meanwhile board 1's reset and board 2's recovery were seen: both games stay.
@@ -195,8 +197,9 @@ TEST_F(PgnliveRound, ThreeBoardsThroughARound) {
     EXPECT_NE(ReadBytes(game(2)).find("[White \"Meier, \\\"Eva\\\"\"]"), std::string::npos);
 
     // Over HTTP: the same bytes as the files; a repeated request is not sent again.
-    const std::string games = ReadBytes(out + "/games.pgn");
-    EXPECT_EQ(games, ReadBytes(game(1)) + ReadBytes(game(2)) + ReadBytes(game(3)));
+    // games.pgn follows the boards' files.
+    const std::string games = ReadBytes(game(1)) + ReadBytes(game(2)) + ReadBytes(game(3));
+    EXPECT_TRUE(WaitFor([&] { return ReadBytes(out + "/games.pgn") == games; }));
     Answer all = Get(port, "/games.pgn");
     EXPECT_EQ(all.status, 200u);
     EXPECT_EQ(all.body, games);
@@ -230,7 +233,7 @@ TEST(PgnliveOut, AFileThatCannotBeWrittenIsSaidOnceAndTriedAgain) {
     };
     play("e2e4");
     Pgnlive pgnlive(dir, {"--out", out, board});
-    const std::string failing = "pgnlive: cannot write " + out + "/game-1.pgn: ";
+    const std::string failing = "pgnlive: cannot write " + InFolder(out, "game-1.pgn") + ": ";
     ASSERT_TRUE(WaitFor([&] { return pgnlive.Err().find(failing) != std::string::npos; }))
         << pgnlive.Err();
     play("e7e5");
@@ -240,7 +243,7 @@ TEST(PgnliveOut, AFileThatCannotBeWrittenIsSaidOnceAndTriedAgain) {
     std::filesystem::remove(out + "/game-1.pgn.tmp");
     play("g1f3");
     ASSERT_TRUE(WaitForText(out + "/game-1.pgn", "1. e4 e5 2. Nf3 *"));
-    EXPECT_NE(pgnlive.Err().find("pgnlive: " + out + "/game-1.pgn written again\n"),
+    EXPECT_NE(pgnlive.Err().find("pgnlive: " + InFolder(out, "game-1.pgn") + " written again\n"),
               std::string::npos)
         << pgnlive.Err();
     pgnlive.Stop();
