@@ -40,6 +40,11 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log" ||
 
 programs=(bin/chessrec bin/pgnindex bin/boardsim)
 pages=(share/man/man1/chessrec.1 share/man/man1/pgnindex.1 share/man/man1/boardsim.1)
+# pgnlive is built where Boost's headers are (CI installs them).
+if [ -x "$build/pgnlive" ]; then
+    programs+=(bin/pgnlive)
+    pages+=(share/man/man1/pgnlive.1)
+fi
 docs=(share/doc/chessrec/README.md share/doc/chessrec/opera_game.rec
     share/doc/chessrec/opera_game.txt)
 for file in "${programs[@]}"; do
