@@ -48,8 +48,6 @@ constexpr char kHelp[] =
     "\n"
     "Stop it with Ctrl-C. The manual page pgnlive(1) says more.\n";
 
-// The longest wait of the folder watch: none (pgnlive ends through its control handler).
-constexpr std::uint32_t kWaitForever = 0xFFFFFFFF;
 // How often missing folders and the pairings file are looked at.
 constexpr std::chrono::milliseconds kTick{500};
 // Every this many ticks each board is read again, in case a change was not told.
@@ -215,12 +213,13 @@ private:
         if (out_) Say("writing games.pgn and game-N.pgn into %s", options_.out.c_str());
     }
 
-    // The watch's thread: every change it is told goes to the round's thread.
+    // The watch's thread: every change it is told goes to the round's thread. It waits
+    // without a time limit: pgnlive ends through its control handler.
     void WatchThread() {
         for (;;) {
             std::vector<int> changed;
             std::vector<int> gone;
-            if (!platform::WaitForFolderChanges(watch_, kWaitForever, &changed, &gone)) {
+            if (!platform::WaitForFolderChanges(watch_, platform::kNoTimeLimit, &changed, &gone)) {
                 Say("the folder watch failed: %s; each board is read every %d ms instead",
                     platform::ReasonText(platform::LastError()).c_str(),
                     static_cast<int>(kTick.count()));

@@ -37,9 +37,10 @@ void ApplyTags(CPartie& game, const std::vector<TagPair>& tags, int* result) {
         if (std::optional<std::string>* field = RosterField(game, tag.name)) {
             *field = tag.value;
         } else if (tag.name == "Result") {
+            // "*" takes an arbiter's result back: the board's own decides again.
             CInfosPartie parsed;
             parsed.SetResultText(tag.value.c_str());
-            *result = parsed.result;
+            *result = parsed.result == kResultUnknown ? kNoResult : parsed.result;
         } else {
             game.SetTag(tag.name.c_str(), tag.value.c_str());
         }

@@ -6,8 +6,9 @@
 // then the further tags: the recorder's, Board, and the rest of the pairings' in their
 // order. Its moves are the main line of the game the board shows, a mate marked '#'. Its
 // result is the pairings' Result when given (an arbiter's, for a resignation or an agreed
-// draw), else 1-0 or 0-1 when the last move mates, 1/2-1/2 on stalemate, else "*"; the
-// moves end with the same result. A board that waits publishes a game without moves.
+// draw; "*" takes it back), else 1-0 or 0-1 when the last move mates, 1/2-1/2 on
+// stalemate, else "*"; the moves end with the same result. A board that waits publishes a
+// game without moves.
 #pragma once
 
 #include <string>
