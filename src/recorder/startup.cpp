@@ -28,6 +28,26 @@ void OnControlEvent() {
     platform::ExitProcess(0);
 }
 
+// Opens the session's record file, the one to replay or the one to write, and makes it the
+// session's, with its mode (under the lock: the control handler reads both). Answers
+// whether it is open; LastError() says why not.
+bool OpenRecord(const char* path, bool live) {
+    platform::FileHandle record =
+        live ? platform::OpenFile(path, platform::kWrite, platform::Share::kRead,
+                                  platform::Disposition::kCreateAlways)
+             : platform::OpenFile(path, platform::kRead, platform::Share::kRead,
+                                  platform::Disposition::kOpenExisting);
+    const platform::ErrorCode code = platform::LastError();
+    Session& session = TheSession();
+    {
+        std::lock_guard<SessionLock> hold(session.lock);
+        session.live = live ? 1 : 0;
+        session.record = record;
+    }
+    platform::SetLastError(code);
+    return record.IsValid();
+}
+
 }  // namespace
 
 void InstallStopHandler() {
@@ -35,18 +55,9 @@ void InstallStopHandler() {
 }
 
 StepEnd OpenInput(RecorderRun& run) {
-    Session& session = TheSession();
     if (run.replayPath) {
-        platform::FileHandle record =
-            platform::OpenFile(run.replayPath, platform::kRead, platform::Share::kRead,
-                               platform::Disposition::kOpenExisting);
-        const platform::ErrorCode code = platform::LastError();
-        {
-            std::lock_guard<SessionLock> hold(session.lock);
-            session.live = 0;
-            session.record = record;
-        }
-        if (!record.IsValid()) {
+        if (!OpenRecord(run.replayPath, false)) {
+            const platform::ErrorCode code = platform::LastError();
             SayCannotOpenRecord(run.replayPath, code);
             char context[platform::kMaxPath + 16];
             BoundedPrint(context, sizeof context, nullptr, "CreateFile(\"%s\")", run.replayPath);
@@ -66,18 +77,8 @@ StepEnd OpenInput(RecorderRun& run) {
 }
 
 StepEnd CreateRecordFile(RecorderRun& run) {
-    Session& session = TheSession();
-    platform::FileHandle record =
-        platform::OpenFile(run.recordPath, platform::kWrite, platform::Share::kRead,
-                           platform::Disposition::kCreateAlways);
-    const platform::ErrorCode code = platform::LastError();
-    {
-        std::lock_guard<SessionLock> hold(session.lock);
-        session.live = 1;
-        session.record = record;
-    }
-    if (record.IsValid()) return std::nullopt;
-    SayCannotCreate(run.recordPath, code);
+    if (OpenRecord(run.recordPath, true)) return std::nullopt;
+    SayCannotCreate(run.recordPath, platform::LastError());
     return -1;
 }
 

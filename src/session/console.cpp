@@ -12,11 +12,15 @@ void ConsolePrint(const char* format, ...) {
 }
 
 void Say(const char* format, ...) {
-    char text[2048];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    SayAs("chessrec", format, args);
     va_end(args);
-    std::fprintf(stderr, "chessrec: %s\n", text);
+}
+
+void SayAs(const char* program, const char* format, std::va_list args) {
+    char text[2048];
+    std::vsnprintf(text, sizeof text, format, args);
+    std::fprintf(stderr, "%s: %s\n", program, text);
     std::fflush(stderr);
 }
