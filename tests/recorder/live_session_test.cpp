@@ -323,33 +323,6 @@ TEST(LivePort, WithoutAPortTheRecorderFails) {
     }
 }
 
-// Two live recorders in one folder each take a number of their own and keep their files.
-TEST_F(LiveSession, TwoRecordersInOneFolder) {
-    ScratchDir dir;
-    BoardLine first, second;
-    ASSERT_TRUE(first.Ok() && second.Ok());
-    LiveRecorder one(dir, first.Device(), "1");
-    first.Send(kFirstTime);
-    Play(first, one, MoveMessage("e2e4"), "1. e4\n");
-    LiveRecorder two(dir, second.Device(), "2");
-    second.Send(kFirstTime);
-    Play(second, two, MoveMessage("d2d4"), "1. d4\n");
-    Play(first, one, MoveMessage("e7e5"), "1... e5\n");
-    Play(second, two, MoveMessage("g8f6"), "1... Nf6\n");
-    EXPECT_EQ(one.StopAndWait(), 0);
-    EXPECT_EQ(two.StopAndWait(), 0);
-
-    EXPECT_EQ(one.File(0, "pgn"), kTags + "1. e4 e5 *\r\n\r\n");
-    EXPECT_EQ(two.File(1, "pgn"), kTags + "1. d4 Nf6 *\r\n\r\n");
-    ExpectRecordOf(one.File(0, "rec"), kFirstTime + MoveMessage("e2e4") + MoveMessage("e7e5"));
-    ExpectRecordOf(two.File(1, "rec"), kFirstTime + MoveMessage("d2d4") + MoveMessage("g8f6"));
-    std::string log = one.File(0, "log");
-    EXPECT_NE(log.find("Move OK : 1. e4\nMove : 90 64 44 00 00  =>  E7 E5\n"), std::string::npos)
-        << log;
-    EXPECT_NE(two.File(1, "log").find("Move OK : 1... Nf6\n"), std::string::npos);
-    EXPECT_FALSE(Exists(dir / "chessrec.002.log"));
-}
-
 // A recorder waiting for the board sleeps on the port: no processor time, no wake-ups.
 TEST_F(LiveSession, IdleRecorderSleepsOnThePort) {
     ScratchDir dir;
