@@ -59,9 +59,19 @@ FileHandle OpenFile(const char* path, unsigned access, Share share, Disposition 
                      : disposition == Disposition::kOpenExisting ? OPEN_EXISTING
                                                                  : OPEN_ALWAYS;
     // A folder is refused by the system itself (access denied): no backup semantics.
-    HANDLE handle =
-        ::CreateFileA(path, desired, sharing, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return win32::FromHandle(handle);
+    // An unshared handle is refused (ERROR_SHARING_VIOLATION) while any other handle holds
+    // the file, even one that shares everything: a reader such as pgnlive, a virus scanner
+    // or the search indexer holds it for a moment, so the open is tried again for a while
+    // (about 130 ms in all, as RenameFileOver) before it counts as failed.
+    for (DWORD wait = 1;; wait *= 2) {
+        HANDLE handle = ::CreateFileA(path, desired, sharing, nullptr, creation,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE || share != Share::kNone ||
+            ::GetLastError() != ERROR_SHARING_VIOLATION || wait > 64) {
+            return win32::FromHandle(handle);
+        }
+        ::Sleep(wait);
+    }
 }
 
 bool ReadFile(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* read) {

@@ -86,11 +86,11 @@ enum class Disposition {
 // reading may coexist. Such an open fails with an error of ErrorKind::kSharingViolation.
 // Share::kAll is the exception on POSIX, which takes no lock for it: such a reader opens
 // beside any handle, and any open succeeds beside it. Windows keeps its sharing rules: an
-// open with Share::kNone is refused while a Share::kAll reader holds the file, and such a
-// reader is refused while a handle that does not share reading holds it. Windows also
-// refuses to rename another file over it while it is open (RenameFileOver fails, access
-// denied), and may keep the name of a file removed while it is open until it is closed:
-// a reader there keeps its hold short.
+// open with Share::kNone is refused while a Share::kAll reader holds the file (after trying
+// again for about 130 ms), and such a reader is refused while a handle that does not share
+// reading holds it. Windows also refuses to rename another file over it while it is open
+// (RenameFileOver fails, access denied, after the same wait), and may keep the name of a
+// file removed while it is open until it is closed: a reader there keeps its hold short.
 // A folder is not opened (ErrorKind::kAccessDenied). Answers an invalid handle on failure, with
 // LastError() set.
 FileHandle OpenFile(const char* path, unsigned access, Share share, Disposition disposition);

@@ -153,6 +153,31 @@ TEST_F(FolderTest, WhatTheRecorderDoesBesideASharingReader) {
     CloseFile(recorder);
 }
 
+// A reader that holds a file for a moment only, as pgnlive does, makes no write of the game
+// in progress nor any save fail: what Windows refuses while it holds the file is tried again
+// until it has let go.
+TEST_F(FolderTest, AReaderThatLetsGoSoonMakesNoWriteNorSaveFail) {
+    const std::string current = dir / "chessrec.000.current.pgn";
+    const std::string pgn = dir / "chessrec.000.pgn";
+    for (const std::string& path : {current, pgn}) {
+        WriteBytes(path, kGame1);
+        FileHandle reader = OpenReader(path);
+        ASSERT_TRUE(reader.IsValid()) << ReasonText(LastError());
+        std::thread letGo([&reader] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            CloseFile(reader);
+        });
+        if (path == current) {
+            EXPECT_TRUE(WriteFileInOneStep(path.c_str(), kGame2, true)) << ReasonText(LastError());
+        } else {
+            EXPECT_EQ(SavePgnText(path.c_str(), kGame2), 0u) << ReasonText(LastError());
+        }
+        letGo.join();
+    }
+    EXPECT_EQ(ReadBytes(current), kGame2);
+    EXPECT_EQ(ReadBytes(pgn), std::string(kGame1) + "\r\n" + kGame2);
+}
+
 TEST_F(FolderTest, ChangesAreReportedUnderTheirIds) {
     std::string a = dir / "a";
     std::string b = dir / "b";
