@@ -88,15 +88,31 @@ bool Board::Refresh() {
             // is not taken, and read again at the next change.
             if (problems.empty() && !games.empty()) {
                 current_ = currents.front();
-                if (games.back()->startingPosition.continuation) {
-                    return Show(std::move(games.back()));
+                // A game in progress without a move (the board was reset): the game before
+                // it is finished. Its save failed when it is still in this file, ahead of
+                // the new one; otherwise it is the last saved game.
+                showSaved_ = true;
+                while (!games.empty()) {
+                    std::unique_ptr<CPartie> game = std::move(games.back());
+                    games.pop_back();
+                    if (game->startingPosition.continuation) {
+                        showSaved_ = false;
+                        return Show(std::move(game));
+                    }
                 }
             }
         }
+    } else if (currents.empty()) {
+        showSaved_ = true;
     }
-    // A game in progress without a move (the board was reset) leaves the game shown.
-    if (!game_) return Show(LastSavedGame(pgnFiles));
-    return false;
+    // The finished game as it was saved: it holds its last moves even when the game in
+    // progress was replaced before they were read. When nothing can be read now, the game
+    // shown stays; the saved files are looked at again when the newest one changes.
+    if (!showSaved_ || pgnFiles.empty() || pgnFiles.front() == saved_) return false;
+    bool complete = false;
+    std::unique_ptr<CPartie> saved = LastSavedGame(pgnFiles, &complete);
+    if (complete) saved_ = pgnFiles.front();
+    return Show(std::move(saved));
 }
 
 bool Board::Show(std::unique_ptr<CPartie> game) {
@@ -108,7 +124,8 @@ bool Board::Show(std::unique_ptr<CPartie> game) {
     return true;
 }
 
-std::unique_ptr<CPartie> Board::LastSavedGame(const std::vector<Seen>& pgnFiles) {
+std::unique_ptr<CPartie> Board::LastSavedGame(const std::vector<Seen>& pgnFiles, bool* complete) {
+    *complete = false;
     for (const Seen& seen : pgnFiles) {
         // While the backup exists a save rewrites the file: nothing from it, nor from an
         // older session, until the save is done.
@@ -127,8 +144,12 @@ std::unique_ptr<CPartie> Board::LastSavedGame(const std::vector<Seen>& pgnFiles)
         ForEachPgnGame(text, [&](std::unique_ptr<CPartie> game) {
             if (game->startingPosition.continuation) last = std::move(game);
         });
-        if (last) return last;
+        if (last) {
+            *complete = true;
+            return last;
+        }
     }
+    *complete = true;
     return nullptr;
 }
 

@@ -5,10 +5,12 @@
 // after every move, and appends every finished game to NAME.NNN.pgn, through its backup
 // NAME.NNN.pgn.bak while it rewrites the file. The board's game is the one being played:
 // the game in progress of the newest session (the game-in-progress file written last) when
-// that game has a move; otherwise the game shown before, so that a finished game stays on
-// show after the board is reset, until the next game's first move; and when nothing was
-// shown yet, the last game with a move saved in the folder's sessions, the newest file
-// first. A folder that does not exist, or holds no session, is a board that waits.
+// that game has a move. Otherwise the finished game stays on show until the next game's
+// first move: the last game with a move ahead of the game in progress in that file (its
+// save failed), else the last game with a move saved in the folder's sessions, the newest
+// file first; it holds the game's last moves even when the game in progress was replaced
+// again before they were read. While no saved game can be read, the game shown before
+// stays. A folder that does not exist, or holds no session, is a board that waits.
 //
 // Nothing here ever gets in a recorder's way: files are only read, with a handle that lets
 // the recorder write, rename and remove them meanwhile, and only for as long as the read
@@ -52,13 +54,16 @@ private:
 
     // Shows game when it differs from the game shown; answers whether it did.
     bool Show(std::unique_ptr<CPartie> game);
-    // The last game with a move saved in the folder's sessions, newest file first.
-    std::unique_ptr<CPartie> LastSavedGame(const std::vector<Seen>& pgnFiles);
+    // The last game with a move saved in the folder's sessions, newest file first; complete
+    // is false when a file could not be read whole (a save rewrites it).
+    std::unique_ptr<CPartie> LastSavedGame(const std::vector<Seen>& pgnFiles, bool* complete);
 
     std::string folder_;
     std::unique_ptr<CPartie> game_;
-    std::string gameText_;  // the game shown, as the recorder writes it
-    Seen current_;          // the game-in-progress file read last
+    std::string gameText_;   // the game shown, as the recorder writes it
+    Seen current_;           // the game-in-progress file read last
+    bool showSaved_ = true;  // no game in progress with a move: the last saved game is shown
+    Seen saved_;             // the newest saved file when it was last looked at whole
 };
 
 // Reads the whole file at path with a handle that shares everything. False when it cannot
