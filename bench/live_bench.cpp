@@ -24,6 +24,7 @@
 //
 // Everything runs on 127.0.0.1, in a scratch folder under the system's temporary folder that
 // is removed at the end.
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <boost/asio/executor_work_guard.hpp>
@@ -432,10 +433,14 @@ bool RunOne(const Options& options, const Run& run, const fs::path& scratch, Fig
             Clock::time_point outAt, first, every;
             const bool outCame = outWatch.Wait(deadline, &outAt);
             const bool eventCame = spectators.Wait(deadline, &first, &every);
-            if (outCame) figures->outMs.push_back(bench::Milliseconds(outAt - renamed));
+            // This thread may read the clock after the rename later than pgnlive answers.
+            auto since = [&](Clock::time_point at) {
+                return std::max(0.0, bench::Milliseconds(at - renamed));
+            };
+            if (outCame) figures->outMs.push_back(since(outAt));
             if (eventCame) {
-                figures->firstMs.push_back(bench::Milliseconds(first - renamed));
-                figures->everyMs.push_back(bench::Milliseconds(every - renamed));
+                figures->firstMs.push_back(since(first));
+                figures->everyMs.push_back(since(every));
             }
             if (!outCame || !eventCame) ++figures->timeouts;
             std::this_thread::sleep_until(start + std::chrono::milliseconds(run.gapMs) * (i + 1));

@@ -11,6 +11,7 @@
 // and its moves counted. The run is made twice: the recorders alone, then with pgnlive over
 // their folders (--out and --listen 127.0.0.1:0, no client). At the end every recorder is
 // stopped as Ctrl-C stops it, and each session's PGN file must hold its whole game.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -94,16 +95,18 @@ public:
         boards_[index]->sent = at;
     }
 
-    // Waits until board index's last move is in its file; answers its latency in ms, or -1 at
-    // the deadline.
-    double Wait(std::size_t index, Clock::time_point deadline) {
+    // Waits until board index's last move is in its file; *ms gets its latency. False at the
+    // deadline. The recorder may have the move in its file before the sender has read the
+    // clock after its write: that is a latency of 0.
+    bool Wait(std::size_t index, Clock::time_point deadline, double* ms) {
         std::unique_lock lock(mutex_);
         Board& board = *boards_[index];
         if (!changed_.wait_until(lock, deadline, [&] { return !board.waiting; })) {
             board.waiting = false;
-            return -1;
+            return false;
         }
-        return bench::Milliseconds(board.done - board.sent);
+        *ms = std::max(0.0, bench::Milliseconds(board.done - board.sent));
+        return true;
     }
 
 private:
@@ -231,12 +234,23 @@ bool RunOne(const Options& options, bool withPgnlive, const fs::path& scratch, F
         auto collect = [&](std::size_t index) {
             if (!inFlight[index]) return;
             inFlight[index] = false;
-            const double ms = watch.Wait(index, Clock::now() + std::chrono::seconds(5));
-            if (ms < 0) {
+            double ms = 0;
+            Board& board = *boards[index];
+            if (!watch.Wait(index, Clock::now() + std::chrono::seconds(30), &ms)) {
                 ++figures->timeouts;
-            } else {
-                figures->latencyMs.push_back(ms);
+                std::string text;
+                bench::ReadWhole(CurrentPath(board), &text);
+                std::fprintf(stderr,
+                             "recorders_bench: %s: move %d not in the game in progress after "
+                             "30 s (it holds %d)\n",
+                             board.folder.c_str(), board.game.Plies(), bench::PliesOfText(text));
+                return;
             }
+            if (ms > 1000) {
+                std::fprintf(stderr, "recorders_bench: %s: move %d took %.0f ms\n",
+                             board.folder.c_str(), board.game.Plies(), ms);
+            }
+            figures->latencyMs.push_back(ms);
         };
         for (int i = 0; ok && i < options.moves; ++i) {
             const std::size_t index = static_cast<std::size_t>(i) % boards.size();
