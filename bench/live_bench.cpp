@@ -17,7 +17,9 @@
 // after the one before (0: at once). The CPU per move of pgnlive and of this program (its
 // games, its clients, its reads of --out: on a 2-core machine the clients share the cores with
 // pgnlive) over the moves, then pgnlive's CPU and wake-ups over --idle seconds with nothing
-// changing, and its peak resident memory (once it has ended) are given too.
+// changing, and its peak resident memory (once it has ended) are given too. Each run is a
+// process of its own (this program again, with --scratch), so that no run inherits the memory
+// of the ones before it: the system counts what a program's starter held into its peak.
 //
 // --prepare makes BOARDS folders b1 ... bBOARDS under FOLDER, each with a game in progress of
 // 60 to 80 moves, for live_load.sh.
@@ -337,6 +339,7 @@ struct Options {
     int gapMs = 25;
     int idleSeconds = 10;
     std::string runs = "1x1,32x1,64x1,1x1000,64x1000,64x1000@0";
+    std::string scratch;  // set: one run (the first of runs) in this folder, its row printed
 };
 
 struct Run {
@@ -353,6 +356,7 @@ struct Figures {
     double idleCpuPercent = 0;
     double idleWakeUpsPerSecond = 0;
     double peakMb = 0;
+    double floorMb = 0;  // what the system counts in peakMb for this program's own memory
 };
 
 std::string CurrentPath(const fs::path& folder) {
@@ -398,6 +402,15 @@ bool RunOne(const Options& options, const Run& run, const fs::path& scratch, Fig
         return false;
     }
 
+    // The system counts into a program's peak memory what this one held when it started it:
+    // a program that ends at once, started here now, tells how much that is.
+    {
+        platform::testkit::Process help;
+        platform::testkit::ProcessOptions helpOptions;
+        helpOptions.args = {options.pgnlive, "--help"};
+        if (help.Start(helpOptions) && help.Wait(10000) == 0)
+            figures->floorMb = static_cast<double>(help.PeakMemoryKb()) / 1024.0;
+    }
     platform::testkit::Process pgnlive;
     std::vector<std::string> args = {"--out", out.string(), "--listen", "127.0.0.1:0"};
     args.insert(args.end(), folders.begin(), folders.end());
@@ -535,13 +548,42 @@ int main(int argc, char** argv) {
             options.idleSeconds = std::atoi(argv[++i]);
         } else if (arg == "--pgnlive" && hasValue) {
             options.pgnlive = argv[++i];
+        } else if (arg == "--scratch" && hasValue) {
+            options.scratch = argv[++i];
         } else {
             return Usage();
         }
     }
     std::vector<Run> runs;
     if (options.moves < 1 || !ReadRuns(options.runs, options.gapMs, &runs)) return Usage();
+    if (!options.scratch.empty()) {
+        // One run, in a process of its own: its table row on standard output.
+        Figures figures;
+        if (!RunOne(options, runs.front(), options.scratch, &figures)) return 1;
+        const Run& run = runs.front();
+        const std::string pace =
+            run.gapMs > 0 ? "a move every " + std::to_string(run.gapMs) + " ms" : "full speed";
+        char peak[48];
+        if (figures.peakMb > figures.floorMb + 0.05) {
+            std::snprintf(peak, sizeof peak, "%.1f MB", figures.peakMb);
+        } else {
+            std::snprintf(peak, sizeof peak, "at most %.1f MB", figures.floorMb);
+        }
+        std::printf(
+            "| %d | %d | %s | %s | %s | %s | %.1f | %d | %.2f ms, %.2f ms | %.2f %%, %.1f | %s |\n",
+            run.boards, run.clients, pace.c_str(), Pair(figures.outMs).c_str(),
+            Pair(figures.firstMs).c_str(), Pair(figures.everyMs).c_str(),
+            bench::Percentile(figures.everyMs, 1.0), figures.timeouts, figures.cpuPerMoveMs,
+            figures.benchCpuPerMoveMs, figures.idleCpuPercent, figures.idleWakeUpsPerSecond, peak);
+        return 0;
+    }
 
+    char self[4096];
+    if (!platform::ExecutablePath(self, sizeof self)) {
+        std::fprintf(stderr, "live_bench: cannot find its own program: %s\n",
+                     platform::ReasonText(platform::LastError()).c_str());
+        return 1;
+    }
     const fs::path scratch = fs::temp_directory_path() /
                              ("chessrec-live-bench-" + std::to_string(std::random_device()()));
     fs::create_directories(scratch);
@@ -556,23 +598,40 @@ int main(int argc, char** argv) {
     std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
     std::fflush(stdout);
     bool ok = true;
-    for (const Run& run : runs) {
-        Figures figures;
-        if (!RunOne(options, run, scratch, &figures)) {
+    // Each run in a new process: none inherits the memory of the runs before it, which the
+    // system would count into pgnlive's peak.
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const Run& run = runs[i];
+        const fs::path folder = scratch / std::to_string(i + 1);
+        fs::create_directories(folder);
+        platform::testkit::Process child;
+        platform::testkit::ProcessOptions runOptions;
+        runOptions.args = {self,
+                           "--runs",
+                           std::to_string(run.boards) + "x" + std::to_string(run.clients) + "@" +
+                               std::to_string(run.gapMs),
+                           "--moves",
+                           std::to_string(options.moves),
+                           "--idle",
+                           std::to_string(options.idleSeconds),
+                           "--pgnlive",
+                           options.pgnlive,
+                           "--scratch",
+                           folder.string()};
+        runOptions.outPath = (folder / "row.txt").string();
+        runOptions.errPath = (folder / "err.txt").string();
+        const bool ran = child.Start(runOptions) && child.Wait(3600 * 1000) == 0;
+        std::string row;
+        std::string err;
+        bench::ReadWhole(runOptions.outPath, &row);
+        bench::ReadWhole(runOptions.errPath, &err);
+        std::fputs(err.c_str(), stderr);
+        if (!ran || row.empty()) {
             ok = false;
             std::printf("| %d | %d | failed; see standard error |\n", run.boards, run.clients);
-            continue;
+        } else {
+            std::fputs(row.c_str(), stdout);
         }
-        const std::string pace =
-            run.gapMs > 0 ? "a move every " + std::to_string(run.gapMs) + " ms" : "full speed";
-        std::printf(
-            "| %d | %d | %s | %s | %s | %s | %.1f | %d | %.2f ms, %.2f ms | %.2f %%, %.1f | %.1f "
-            "MB |\n",
-            run.boards, run.clients, pace.c_str(), Pair(figures.outMs).c_str(),
-            Pair(figures.firstMs).c_str(), Pair(figures.everyMs).c_str(),
-            bench::Percentile(figures.everyMs, 1.0), figures.timeouts, figures.cpuPerMoveMs,
-            figures.benchCpuPerMoveMs, figures.idleCpuPercent, figures.idleWakeUpsPerSecond,
-            figures.peakMb);
         std::fflush(stdout);
     }
     if (ok)
