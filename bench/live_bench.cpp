@@ -4,7 +4,8 @@
 //                          [--idle SECONDS] [--pgnlive PATH]
 //   build/bench/live_bench --prepare FOLDER BOARDS
 //
-// For each run: BOARDS session folders, each with a game in progress (40 to 99 plies of a
+// The runs by default: 1x1,32x1,64x1,1x1000,64x1000,64x1000@0; 400 moves, a gap of 25 ms, 10 s
+// idle. For each run: BOARDS session folders, each with a game in progress (40 to 99 plies of a
 // random legal game) in chessrec.000.current.pgn, and pgnlive over them with --out and
 // --listen 127.0.0.1:0; CLIENTS event clients on /events (Boost.Asio, one thread). Then, N
 // times, one board after the other, the board's game grows by one move, written as the
