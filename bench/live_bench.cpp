@@ -10,7 +10,7 @@
 // --listen 127.0.0.1:0; CLIENTS event clients on /events (Boost.Asio, one thread). Then, N
 // times, one board after the other, the board's game grows by one move, written as the
 // recorder writes it (a temporary file, flushed, renamed over), and the time is taken from
-// just after the rename to
+// the rename to
 //   - the --out folder's game-N.pgn replaced with a game holding that move (a watch on the
 //     folder, the file read back and its moves counted),
 //   - the first, and every, client having the board's event holding it.
@@ -27,7 +27,6 @@
 //
 // Everything runs on 127.0.0.1, in a scratch folder under the system's temporary folder that
 // is removed at the end.
-#include <algorithm>
 #include <array>
 #include <atomic>
 #include <boost/asio/executor_work_guard.hpp>
@@ -447,10 +446,7 @@ bool RunOne(const Options& options, const Run& run, const fs::path& scratch, Fig
             Clock::time_point outAt, first, every;
             const bool outCame = outWatch.Wait(deadline, &outAt);
             const bool eventCame = spectators.Wait(deadline, &first, &every);
-            // This thread may read the clock after the rename later than pgnlive answers.
-            auto since = [&](Clock::time_point at) {
-                return std::max(0.0, bench::Milliseconds(at - renamed));
-            };
+            auto since = [&](Clock::time_point at) { return bench::Milliseconds(at - renamed); };
             if (outCame) figures->outMs.push_back(since(outAt));
             if (eventCame) {
                 figures->firstMs.push_back(since(first));

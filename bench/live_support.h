@@ -107,8 +107,9 @@ private:
 };
 
 // Writes text over path as the recorder keeps its game in progress: into path + ".tmp",
-// flushed, renamed over path, then the folder flushed. *renamed gets the moment just after
-// the rename. False when a step failed.
+// flushed, renamed over path, then the folder flushed. *renamed gets the moment of the
+// rename: the clock is read just before it, as a reader that the rename wakes may run before
+// this thread returns from it. False when a step failed.
 inline bool WriteAsRecorder(const std::string& path, const std::string& text,
                             Clock::time_point* renamed) {
     const std::string temp = path + ".tmp";
@@ -121,8 +122,9 @@ inline bool WriteAsRecorder(const std::string& path, const std::string& text,
         platform::WriteFile(file, text.data(), static_cast<std::uint32_t>(text.size()), &written) &&
         platform::FlushFile(file);
     ok = platform::CloseFile(file) && ok;
-    if (!ok || !platform::RenameFileOver(temp.c_str(), path.c_str())) return false;
+    if (!ok) return false;
     *renamed = Clock::now();
+    if (!platform::RenameFileOver(temp.c_str(), path.c_str())) return false;
     return platform::FlushFolderOf(path.c_str());
 }
 

@@ -6,12 +6,11 @@
 // N recorders (chessrec, live), each on a virtual serial line of the test kit whose board
 // end this program plays: the greeting, then M moves in all of random legal games, one board
 // after the other, a move every GAP ms across the boards. A move's latency is the time from
-// its last byte written to the line to the recorder's game in progress
+// its write to the line (its five bytes at once) to the recorder's game in progress
 // (chessrec.000.current.pgn) holding it: a watch on the session folders, the file read back
 // and its moves counted. The run is made twice: the recorders alone, then with pgnlive over
 // their folders (--out and --listen 127.0.0.1:0, no client). At the end every recorder is
 // stopped as Ctrl-C stops it, and each session's PGN file must hold its whole game.
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -84,20 +83,18 @@ public:
     }
     bool Ok() const { return ok_; }
 
-    // Board index waits for its file to hold plies moves.
+    // Board index waits for its file to hold plies moves, sent now. The clock is read before
+    // the move is written: the recorder that the write wakes may run before the writer
+    // returns from it.
     void Expect(std::size_t index, int plies) {
         std::lock_guard lock(mutex_);
         boards_[index]->waiting = true;
         boards_[index]->expected = plies;
-    }
-    void Sent(std::size_t index, Clock::time_point at) {
-        std::lock_guard lock(mutex_);
-        boards_[index]->sent = at;
+        boards_[index]->sent = Clock::now();
     }
 
     // Waits until board index's last move is in its file; *ms gets its latency. False at the
-    // deadline. The recorder may have the move in its file before the sender has read the
-    // clock after its write: that is a latency of 0.
+    // deadline.
     bool Wait(std::size_t index, Clock::time_point deadline, double* ms) {
         std::unique_lock lock(mutex_);
         Board& board = *boards_[index];
@@ -105,7 +102,7 @@ public:
             board.waiting = false;
             return false;
         }
-        *ms = std::max(0.0, bench::Milliseconds(board.done - board.sent));
+        *ms = bench::Milliseconds(board.done - board.sent);
         return true;
     }
 
@@ -259,16 +256,15 @@ bool RunOne(const Options& options, bool withPgnlive, const fs::path& scratch, F
             Square from = 0;
             Square to = 0;
             if (!board.game.Grow(&from, &to)) break;
-            watch.Expect(index, board.game.Plies());
             const std::string move = MoveMessage(SquareByte(FileOf(from), RankOf(from)),
                                                  SquareByte(FileOf(to), RankOf(to)));
+            watch.Expect(index, board.game.Plies());
             std::uint32_t written = 0;
             if (!platform::WriteFile(board.line, move.data(),
                                      static_cast<std::uint32_t>(move.size()), &written)) {
                 ok = Say("cannot write to", board.device);
                 break;
             }
-            watch.Sent(index, Clock::now());
             inFlight[index] = true;
             std::this_thread::sleep_until(start +
                                           std::chrono::milliseconds(options.gapMs) * (i + 1));
