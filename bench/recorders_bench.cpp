@@ -328,7 +328,7 @@ int main(int argc, char** argv) {
     fs::create_directories(scratch);
     std::printf(
         "%d recorders, %d moves in all, a move every %d ms across the boards; "
-        "milliseconds from a move's last byte on the line to the game in progress "
+        "milliseconds from a move written to its line to the game in progress "
         "holding it\n\n",
         options.boards, options.moves, options.gapMs);
     std::printf("| Recorders | pgnlive | p50 | p99 | max | Timeouts | Games saved whole |\n");
