@@ -87,9 +87,11 @@ declare -A rates
 run_wrk() {
     local name=$1
     shift
-    local report
+    local report line
     report=$(wrk --latency -t2 -d"${seconds}s" "$@" "http://127.0.0.1:$port/games.pgn")
-    echo "$report" | sed 's/^/    /'
+    while IFS= read -r line; do
+        echo "    $line"
+    done <<< "$report"
     rates[$name]=$(sed -n 's/^Requests\/sec: *//p' <<< "$report")
 }
 echo
