@@ -80,7 +80,8 @@ head_of_games() {
 head=$(head_of_games)
 etag=$(sed -n 's/^[Ee][Tt][Aa][Gg]: *//p' <<< "$head")
 size=$(sed -n 's/^[Cc]ontent-[Ll]ength: *//p' <<< "$head")
-status304=$(head_of_games "If-None-Match: $etag" | head -n 1)
+head304=$(head_of_games "If-None-Match: $etag")
+status304=${head304%%$'\n'*}
 echo "GET /games.pgn: $size bytes, ETag $etag; with If-None-Match: $status304"
 
 declare -A rates
