@@ -39,6 +39,8 @@ finish() {
     rm -rf "$scratch"
 }
 trap finish EXIT
+# A signal ends the script through its exit, so that finish runs then too.
+trap 'exit 130' INT TERM HUP PIPE
 
 echo "load before: $(uptime)"
 "$build/bench/live_bench" --prepare "$scratch/boards" 64
