@@ -122,8 +122,7 @@ public:
         Guard([&] { Fail(http::status::service_unavailable); });
     }
 
-    // Queues message on this event stream. False when that would put the client further
-    // behind than the limit, or the write cannot start: the caller closes the connection.
+    // See QueueEvent.
     bool Queue(const Text& message) {
         if (phase_ != Phase::kStreaming) return true;
         if (queued_ + message->size() > server_->limits.maxQueuedEventBytes) return false;

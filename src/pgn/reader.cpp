@@ -1,6 +1,5 @@
 #include "pgn/reader.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <optional>
@@ -14,11 +13,14 @@ namespace {
 
 using pgn_tokens::IsDigit;
 using pgn_tokens::Kind;
-using pgn_tokens::kMaxDepth;
-using pgn_tokens::kShownFen;
 using pgn_tokens::Lexer;
 using pgn_tokens::Shown;
 using pgn_tokens::Token;
+
+// Variations nest at most this deep; a deeper one makes the game a problem.
+constexpr std::size_t kMaxDepth = 64;
+// A FEN text is shown in a problem with at most this many bytes.
+constexpr std::size_t kShownFen = 100;
 
 // A move as SAN writes it.
 struct San {

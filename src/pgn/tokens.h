@@ -10,11 +10,8 @@
 
 namespace pgn_tokens {
 
-// Variations nest at most this deep; a deeper one makes the game a problem.
-constexpr std::size_t kMaxDepth = 64;
-// A token is shown in a problem with at most this many bytes; a FEN text with more.
+// A token is shown in a problem with at most this many bytes.
 constexpr std::size_t kShownBytes = 24;
-constexpr std::size_t kShownFen = 100;
 
 bool IsDigit(char c);
 
