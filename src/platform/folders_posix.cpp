@@ -200,7 +200,7 @@ void UnwatchFolder(FolderWatch watch, int id) {
     Forget(state, id);
 }
 
-// A wake is the eventfd's count, read back to zero by the wait that it ends.
+// A wake is the eventfd's count, read back to zero by the wait that it ends with nothing.
 bool WaitForFolderChanges(FolderWatch watch, std::uint32_t timeoutMs, std::vector<int>* changed,
                           std::vector<int>* gone) {
     if (changed != nullptr) changed->clear();
@@ -220,14 +220,15 @@ bool WaitForFolderChanges(FolderWatch watch, std::uint32_t timeoutMs, std::vecto
         int ready = ::poll(entries, 2, waitMs);
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return FailErrno();
-        bool woken = false;
+        if ((entries[0].revents & POLLIN) && !ReadEvents(state, changed, gone)) return false;
+        // A wake that comes with changes stays counted: it ends the next wait.
+        if (!changed->empty() || !gone->empty()) return true;
         if (entries[1].revents & POLLIN) {
             std::uint64_t count = 0;
-            woken = posix::RetryRead(state.wake, &count, sizeof count) == sizeof count;
+            if (posix::RetryRead(state.wake, &count, sizeof count) == sizeof count) return true;
         }
-        if ((entries[0].revents & POLLIN) && !ReadEvents(state, changed, gone)) return false;
         // Events of folders unwatched since are no change: wait on.
-        if (woken || ready == 0 || !changed->empty() || !gone->empty()) return true;
+        if (ready == 0) return true;
         if (waitMs == 0) return true;
     }
 }

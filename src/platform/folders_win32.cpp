@@ -368,8 +368,14 @@ bool WaitForFolderChanges(FolderWatch watch, std::uint32_t timeoutMs, std::vecto
             std::lock_guard<std::mutex> lock(state.mutex);
             Completed(state, reinterpret_cast<Reader*>(overlap), error, bytes, changed, gone);
         }
+        if (!changed->empty() || !gone->empty()) {
+            // A wake that came with changes is posted again: it ends the next wait.
+            if (woken && !::PostQueuedCompletionStatus(state.port, 0, kWakeKey, nullptr))
+                return Fail(::GetLastError());
+            return true;
+        }
         // Completions of folders given up are no change: wait on.
-        if (woken || waitMs == 0 || !changed->empty() || !gone->empty()) return true;
+        if (woken || waitMs == 0) return true;
     }
 }
 

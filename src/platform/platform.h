@@ -354,8 +354,8 @@ void UnwatchFolder(FolderWatch watch, int id);
 // with the next call. *gone gets the ids of the folders that were removed or renamed, each
 // once, which are no longer watched (and not in *changed). Both are emptied first. Answers true
 // with both empty at the time-out, or when WakeFolderWatch woke it with nothing changed; false,
-// with LastError(), when the wait failed. A wake made while nobody waits makes the next wait return
-// at once.
+// with LastError(), when the wait failed. A wake made while nobody waits, or that came with
+// changes, makes the next wait return at once.
 constexpr std::uint32_t kNoTimeLimit = 0xFFFFFFFF;  // testkit's kWaitForever
 bool WaitForFolderChanges(FolderWatch watch, std::uint32_t timeoutMs, std::vector<int>* changed,
                           std::vector<int>* gone);

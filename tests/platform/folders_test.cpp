@@ -300,11 +300,19 @@ TEST_F(FolderTest, AnotherThreadWatchesAndWakes) {
     EXPECT_EQ(allChanges.get(), Ids{7});
     waiter.join();
 
-    // A wake while nobody waits ends the next wait at once.
-    ASSERT_TRUE(WakeFolderWatch(watch));
+    // A wake while nobody waits ends the next wait at once; one that comes with changes,
+    // the wait after them.
     std::vector<int> changed;
     std::vector<int> gone;
+    ASSERT_TRUE(WakeFolderWatch(watch));
     EXPECT_TRUE(WaitForFolderChanges(watch, kNoTimeLimit, &changed, &gone));
+    EXPECT_EQ(changed, Ids{});
+    WriteBytes(dir / "h.pgn", kGame2);
+    ASSERT_TRUE(WakeFolderWatch(watch));
+    ASSERT_TRUE(WaitForFolderChanges(watch, kNoTimeLimit, &changed, &gone));
+    EXPECT_EQ(changed, Ids{7});
+    EXPECT_TRUE(WaitForFolderChanges(watch, kNoTimeLimit, &changed, &gone));
+    EXPECT_EQ(changed, Ids{});
 }
 
 TEST_F(FolderTest, ListsAndDescribesWithoutOpening) {
