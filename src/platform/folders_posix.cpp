@@ -227,9 +227,8 @@ bool WaitForFolderChanges(FolderWatch watch, std::uint32_t timeoutMs, std::vecto
             std::uint64_t count = 0;
             if (posix::RetryRead(state.wake, &count, sizeof count) == sizeof count) return true;
         }
-        // Events of folders unwatched since are no change: wait on.
-        if (ready == 0) return true;
-        if (waitMs == 0) return true;
+        // Events of folders unwatched since are no change: wait on, unless the time is up.
+        if (ready == 0 || waitMs == 0) return true;
     }
 }
 

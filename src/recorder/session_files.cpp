@@ -3,9 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <set>
 #include <string>
-#include <vector>
 
 #include "pgn/game_in_progress.h"
 #include "platform/platform.h"
@@ -61,16 +59,13 @@ bool MayHoldData(const char* path) {
     return size > 0;
 }
 
-// Whether a dead session may have left something to recover or settle: one of its files is
-// among names (the folder's entries), or, when the folder could not be listed, there.
-bool LeftSomething(const SessionFiles& files, const std::set<std::string>* names) {
+// Whether a dead session may have left something to recover or settle.
+bool LeftSomething(const SessionFiles& files) {
     const std::string pgn = TheSession().pgnPath;
     const std::string current = files.gameInProgressPath;
     for (const std::string& path :
          {current, pgn + ".bak", pgn + ".tmp", pgn + ".bak.tmp", current + ".tmp"}) {
-        if (names ? names->count(std::string(platform::NamePart(path))) > 0
-                  : platform::FileExists(path.c_str()))
-            return true;
+        if (platform::FileExists(path.c_str())) return true;
     }
     return false;
 }
@@ -110,14 +105,10 @@ bool MakeStem(char (&stem)[kStemSize], const char* folder) {
 void RecoverDeadSessions(const char* stem) {
     const std::size_t offset = std::strlen(stem);
     if (offset + kNumberRoom > platform::kMaxPath) return;
-    // One listing of the folder rather than five questions for each of the hundred numbers.
-    std::vector<std::string> listed;
-    const bool listing = platform::ListFolder(platform::FolderPart(stem).c_str(), &listed);
-    const std::set<std::string> names(listed.begin(), listed.end());
     SessionFiles files;
     for (int number = 0; number <= kLastSessionNumber; ++number) {
         NameSessionFiles(stem, offset, number, files);
-        if (!LeftSomething(files, listing ? &names : nullptr)) continue;
+        if (!LeftSomething(files)) continue;
         platform::FileHandle lock =
             platform::OpenFile(files.logPath, platform::kWrite, platform::Share::kRead,
                                platform::Disposition::kOpenAlways);
